@@ -1,0 +1,5 @@
+// Umbrella header: every public header of the qxscsi library.
+#pragma once
+
+#include "qxscsi/export.h"
+#include "qxscsi/trace.h"

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Builds and runs the whole suite twice: a plain build, then an ASan + UBSan build.
+# Any failing test or sanitizer report fails the run; ctest's summary closes the output.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+jobs=$(nproc 2>/dev/null || echo 2)
+
+echo "== plain build"
+bash scripts/build.sh build
+(cd build && ctest --output-on-failure -j "$jobs" --timeout 900)
+
+echo "== sanitizer build (ASan + UBSan)"
+bash scripts/build.sh build-asan -DQXSCSI_SANITIZE=ON -DQXSCSI_BUILD_BENCHMARKS=OFF
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1:detect_stack_use_after_return=1
+export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+(cd build-asan && ctest --output-on-failure -j "$jobs" --timeout 900)

@@ -1,0 +1,1 @@
+// Anchor of the shared test support library; fakes live beside it.
