@@ -3,3 +3,4 @@
 
 #include "qxscsi/export.h"
 #include "qxscsi/trace.h"
+#include "qxscsi/identifiers.h"
