@@ -1,6 +1,11 @@
 // Umbrella header: every public header of the qxscsi library.
 #pragma once
 
+#include "qxscsi/commands.h"
+#include "qxscsi/devices.h"
 #include "qxscsi/export.h"
+#include "qxscsi/naming.h"
+#include "qxscsi/parameters.h"
+#include "qxscsi/sense.h"
 #include "qxscsi/trace.h"
 #include "qxscsi/identifiers.h"
