@@ -9,3 +9,6 @@
 #include "qxscsi/sense.h"
 #include "qxscsi/trace.h"
 #include "qxscsi/identifiers.h"
+#include "qxscsi/pages.h"
+#include "qxscsi/designation.h"
+#include "qxscsi/iterators.h"
