@@ -12,3 +12,7 @@
 #include "qxscsi/pages.h"
 #include "qxscsi/designation.h"
 #include "qxscsi/iterators.h"
+#include "qxscsi/implementation.h"
+#include "qxscsi/ownership.h"
+#include "qxscsi/factory.h"
+#include "qxscsi/target.h"
