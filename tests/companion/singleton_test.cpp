@@ -62,6 +62,13 @@ class Spawner : public QXAbstractProduct {
   QXSingletonController* controller_;
 };
 
+QXSingletonController* reentrantTarget = nullptr;
+// A creator that registers a singleton under the same name before it returns.
+QXAbstractProduct* createAfterRegisteringTheSameName() {
+  reentrantTarget->registerSingleton("x", std::unique_ptr<QXAbstractProduct>(new Named("inner")));
+  return new Named("outer");
+}
+
 // Says on stderr that it was destroyed.
 class ExitWitness : public QXAbstractProduct {
  public:
@@ -98,6 +105,16 @@ TEST_F(QXSingletonControllerTest, SecondRegistrationOfANameIsRefusedAndTheOfferI
   EXPECT_FALSE(controller.registerSingleton("x", createNamed, destroyRecorded));
   EXPECT_EQ(creations, 0) << "a taken name must not create anything";
   EXPECT_EQ(controller.singleton("x"), first);
+}
+
+TEST_F(QXSingletonControllerTest, CreatorThatTakesItsOwnNameLosesToTheInnerRegistration) {
+  reentrantTarget = &controller;
+  EXPECT_FALSE(controller.registerSingleton("x", createAfterRegisteringTheSameName, destroyRecorded));
+  EXPECT_EQ(destructionOrder, std::vector<std::string>{"outer"});
+  EXPECT_EQ(destroyerCalls.size(), 1u) << "the refused object goes to its own destroyer";
+  EXPECT_EQ(controller.size(), 1u);
+  controller.clear();
+  EXPECT_EQ(destructionOrder, (std::vector<std::string>{"outer", "inner"}));
 }
 
 TEST_F(QXSingletonControllerTest, NullObjectsAndCreatorsAreRefused) {
