@@ -120,6 +120,12 @@ class QXSCSI_EXPORT QXScsiTarget {
                                    unsigned char* buffer, unsigned long allocationLength);
 
  private:
+  // The standard-command sequence on an open target: a record for cdb (copied) and the caller's data,
+  // the current address, timeout seconds, executeCommand. The record goes to the caller; null (record
+  // released) when the implementation did not carry it out.
+  QXScsiCmd* executeStandardCommand(const unsigned char* cdb, unsigned char cdbLength, unsigned char* data,
+                                    unsigned long dataLength, int direction, unsigned long timeout);
+
   bool validMark;
   mutable long localErrorCode;
   mutable QXScsiTargetImplReference implReference;
