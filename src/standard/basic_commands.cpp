@@ -8,8 +8,6 @@
 
 namespace {
 
-
-
 constexpr unsigned long timeoutSeconds = 10;
 
 constexpr unsigned char inquiryCode = 0x12;

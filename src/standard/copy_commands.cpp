@@ -9,8 +9,6 @@
 
 namespace {
 
-
-
 constexpr unsigned long copyTimeoutSeconds = 300;
 constexpr unsigned long resultsTimeoutSeconds = 10;
 constexpr unsigned char extendedCopyCode = 0x83;
@@ -35,8 +33,7 @@ void putLength(unsigned char* cdb, unsigned long length) {
 // The four leading arguments are part of the signature only: neither the CDB nor the
 // parameter list carries them.
 QXScsiCmd* QXScsiTarget::cmdExtendedCopy(unsigned char, bool, bool, unsigned char,
-                                         unsigned char* parameterList,
-                                         unsigned long parameterListLength) {
+                                         unsigned char* parameterList, unsigned long parameterListLength) {
   if (!acceptable(parameterList, parameterListLength)) return nullptr;
   if (!valid()) return nullptr;
   unsigned char cdb[16] = {extendedCopyCode};
@@ -52,5 +49,6 @@ QXScsiCmd* QXScsiTarget::cmdReceiveCopyResults(unsigned char serviceAction, unsi
   unsigned char cdb[16] = {receiveCopyResultsCode, static_cast<unsigned char>(serviceAction & 0x1F),
                            listIdentifier};
   putLength(cdb, allocationLength);
-  return executeStandardCommand(cdb, sizeof cdb, buffer, allocationLength, QXScsi::dataIn_c, resultsTimeoutSeconds);
+  return executeStandardCommand(cdb, sizeof cdb, buffer, allocationLength, QXScsi::dataIn_c,
+                                resultsTimeoutSeconds);
 }

@@ -22,7 +22,6 @@
 
 namespace {
 
-
 constexpr unsigned long timeoutSeconds = 10;
 constexpr unsigned char reportLunsCode = 0xA0;
 constexpr unsigned char goodStatus = 0x00;

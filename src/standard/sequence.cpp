@@ -14,8 +14,8 @@
 #include "qxscsi/target.h"
 
 QXScsiCmd* QXScsiTarget::executeStandardCommand(const unsigned char* cdb, unsigned char cdbLength,
-                                                unsigned char* data, unsigned long dataLength,
-                                                int direction, unsigned long timeout) {
+                                                unsigned char* data, unsigned long dataLength, int direction,
+                                                unsigned long timeout) {
   QXScsiTargetImpl* impl = getScsiTargetImpl();
   if (impl == nullptr) return nullptr;  // valid() was true, so this only guards a misuse
   const QXScsiDevice device;            // the default descriptor, for this call only

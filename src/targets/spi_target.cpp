@@ -51,8 +51,8 @@ QXScsiSPITarget::QXScsiSPITarget(const char* name, ParameterList* params) : QXSc
   openByName(*this, name, &list);
 }
 
-QXScsiSPITarget::QXScsiSPITarget(const char* name, unsigned char bus, unsigned char target,
-                                 unsigned char lun, const ParameterList* params)
+QXScsiSPITarget::QXScsiSPITarget(const char* name, unsigned char bus, unsigned char target, unsigned char lun,
+                                 const ParameterList* params)
     : QXScsiTarget(QXScsiLunAddress(bus, target, lun)) {
   openByName(*this, name, params);
 }
@@ -116,7 +116,8 @@ bool getScsiAddress(int& first, int& second, int& third, const QXScsiSPITarget& 
 }
 
 bool failureInEstablishedScsiTcpConnection(const QXScsiTarget& target) {
-  return QXScsiPlatform::failureInEstablishedScsiTcpConnection(static_cast<long>(target.implementationError()));
+  return QXScsiPlatform::failureInEstablishedScsiTcpConnection(
+      static_cast<long>(target.implementationError()));
 }
 
 }  // namespace QXScsi

@@ -51,7 +51,8 @@ class RecordingImpl : public QXScsiTargetImpl {
     if (!device_.executeResult) return false;
     if (sent.direction == QXScsi::dataIn_c && sent.data != nullptr) {
       const unsigned long n = std::min<unsigned long>(sent.dataLength, device_.response.size());
-      std::copy(device_.response.begin(), device_.response.begin() + n, const_cast<unsigned char*>(sent.data));
+      std::copy(device_.response.begin(), device_.response.begin() + n,
+                const_cast<unsigned char*>(sent.data));
     }
     setCmdScsiStatus(cmd, device_.status);
     if (!device_.sense.empty()) setCmdSenseData(cmd, device_.sense.data(), device_.sense.size());
@@ -99,6 +100,19 @@ const char* const factoryName = "13QXScsiFactory";
 
 QXScsiTargetImpl* RecordingDevice::newImplementation() { return new RecordingImpl(*this); }
 
+std::vector<unsigned char> cdbOf(const QXScsiCmd& cmd) {
+  const unsigned char* cdb = nullptr;
+  unsigned char length = 0;
+  cmd.getCDB(cdb, length);
+  return std::vector<unsigned char>(cdb, cdb + length);
+}
+
+std::vector<unsigned char> bytesOf(const QXScsiAddress& address) {
+  std::vector<unsigned char> bytes;
+  for (unsigned char i = 0; i < 8; ++i) bytes.push_back(address.addressByte(i));
+  return bytes;
+}
+
 int RecordingDevice::count(const std::string& call) const {
   return static_cast<int>(std::count(calls.begin(), calls.end(), call));
 }
@@ -107,8 +121,8 @@ FactoryRegistration::FactoryRegistration(RecordingDevice& device) {
   factoryDevice = &device;
   QXSingletonController& registry = QXSingletonController::instance();
   if (registry.singleton(factoryName) == nullptr) {
-    registeredSingleton_ =
-        registry.registerSingleton(factoryName, &QXScsiFactory::createInstance, &QXScsiFactory::deleteInstance);
+    registeredSingleton_ = registry.registerSingleton(factoryName, &QXScsiFactory::createInstance,
+                                                      &QXScsiFactory::deleteInstance);
   }
   auto* factory = static_cast<QXScsiFactory*>(registry.singleton(factoryName));
   factory->registerScsiTargetImpl(&createForFactory, &destroyForFactory);

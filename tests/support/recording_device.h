@@ -3,6 +3,7 @@
 #pragma once
 
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,13 +13,13 @@ namespace qxscsi::testing {
 
 // One executeCommand call as the implementation saw it.
 struct SentCommand {
-  std::vector<unsigned char> cdb;      // cdbLength bytes of the record's CDB
+  std::vector<unsigned char> cdb;       // cdbLength bytes of the record's CDB
   const unsigned char* data = nullptr;  // the record's data reference
   unsigned long dataLength = 0;
   int direction = -1;
   unsigned long timeout = 0;
-  QXScsiAddress address;                 // the record's address
-  int deviceType = 0;                    // the descriptor passed with the record
+  QXScsiAddress address;  // the record's address
+  int deviceType = 0;     // the descriptor passed with the record
   std::string deviceName;
   std::vector<unsigned char> dataAtSend;  // the buffer's first bytes (at most 64 KiB) on arrival
 };
@@ -27,13 +28,13 @@ struct SentCommand {
 // every implementation made for it refers to it, so it must outlive them.
 struct RecordingDevice {
   // Script.
-  bool accessResult = true;      // access / accessExclusive
-  int openedHandle = 7;          // handle() after a successful access by name
-  bool addressResult = true;     // getScsiAddress
+  bool accessResult = true;   // access / accessExclusive
+  int openedHandle = 7;       // handle() after a successful access by name
+  bool addressResult = true;  // getScsiAddress
   QXScsiAddress address = QXScsiLunAddress(1, 2, 3);
-  int adapterNumber = 4;         // adapter()
-  bool executeResult = true;     // executeCommand
-  unsigned char status = 0;      // SCSI status written into executed records
+  int adapterNumber = 4;                // adapter()
+  bool executeResult = true;            // executeCommand
+  unsigned char status = 0;             // SCSI status written into executed records
   std::vector<unsigned char> sense;     // sense data written when not empty
   std::vector<unsigned char> response;  // data-in bytes (at most the record's length are written)
   long recordError = 0;                 // written into executed records when not 0
@@ -83,5 +84,14 @@ class FactoryRegistration {
  private:
   bool registeredSingleton_ = false;
 };
+
+// A record handed out by the library, released with QXScsiFreeCmd when the holder goes.
+using Record = std::unique_ptr<QXScsiCmd, void (*)(QXScsiCmd*)>;
+inline Record own(QXScsiCmd* cmd) { return Record(cmd, &QXScsiFreeCmd); }
+
+// The CDB bytes held by a record.
+std::vector<unsigned char> cdbOf(const QXScsiCmd& cmd);
+// The eight bytes of an address.
+std::vector<unsigned char> bytesOf(const QXScsiAddress& address);
 
 }  // namespace qxscsi::testing
