@@ -1,0 +1,45 @@
+// Emulated medium changer: one transport, data transfer elements and storage slots.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "device.h"
+
+namespace qxscsi::backends::emulated {
+
+// Answers READ ELEMENT STATUS (element status pages, descriptors of 16 bytes or 52 with
+// primary volume tags), MOVE MEDIUM and INITIALIZE ELEMENT STATUS, besides the common
+// commands. Element addresses: transport 0000h, drives 0100h on, slots 1000h on. Every
+// slot starts full, with volume tag "QX" and the slot number in six digits; drives start empty.
+class QXSCSI_EXPORT Changer : public Device {
+ public:
+  static constexpr unsigned transportAddress_c = 0x0000;
+  static constexpr unsigned firstDriveAddress_c = 0x0100;
+  static constexpr unsigned firstSlotAddress_c = 0x1000;
+
+  explicit Changer(const Options& options);
+
+ protected:
+  bool shapeOf(const unsigned char* cdb, Shape& shape) const override;
+  void run(Exchange& x) override;
+  bool removable() const override { return true; }
+
+ private:
+  struct Element {
+    unsigned address = 0;
+    unsigned char type = 0;  // 1 transport, 2 storage, 4 data transfer
+    bool full = false;
+    std::string tag;
+    bool sourceValid = false;
+    unsigned source = 0;
+  };
+
+  void readElementStatus(Exchange& x);
+  void moveMedium(Exchange& x);
+  Element* find(std::vector<Element>& elements, unsigned address);
+
+  std::vector<std::vector<Element>> units_;  // per logical unit, in address order
+};
+
+}  // namespace qxscsi::backends::emulated

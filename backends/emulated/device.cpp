@@ -1,0 +1,245 @@
+// Command intake of the emulated devices and the commands every device type answers.
+#include "device.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "bytes.h"
+#include "changer.h"
+#include "disk.h"
+#include "tape.h"
+
+namespace qxscsi::backends::emulated {
+
+namespace {
+
+const char vendor_c[] = "QXSCSI  ";  // 8 bytes
+const char revision_c[] = "0100";    // 4 bytes
+
+std::string hex(unsigned v) {
+  char b[8];
+  std::snprintf(b, sizeof b, "%02Xh", v & 0xFFu);
+  return b;
+}
+
+}  // namespace
+
+Exchange::Exchange(unsigned lun, const Command& command, unsigned long expected)
+    : lun_(lun), cdb_(command.cdb), data_(command.data), expected_(expected) {
+  outcome_.executed = true;
+}
+
+void Exchange::send(const unsigned char* bytes, unsigned long n) {
+  unsigned long k = std::min(n, expected_);
+  if (k > 0) std::memcpy(data_, bytes, k);
+  outcome_.transferred = k;
+}
+
+unsigned char* Exchange::receiveBuffer(unsigned long n) {
+  outcome_.transferred = std::min(n, expected_);
+  return data_;
+}
+
+void Exchange::fail(const Sense& sense) {
+  outcome_.status = checkCondition_c;
+  outcome_.sense.assign(sense.bytes().begin(), sense.bytes().end());
+}
+
+void Exchange::invalidField(unsigned index, int bit) {
+  fail(Sense(illegalRequest_c, 0x24, 0x00).fieldPointer(true, index, bit));
+}
+
+Device::Device(unsigned char peripheralType, const char* product, const Options& options)
+    : peripheralType_(peripheralType),
+      product_(product),
+      options_(options),
+      lastSense_(std::max<unsigned long>(1, options.number("luns"))) {}
+
+Device::~Device() = default;
+
+std::unique_ptr<Device> Device::create(const Options& options) {
+  if (options.type() == "disk") return std::make_unique<Disk>(options);
+  if (options.type() == "tape") return std::make_unique<Tape>(options);
+  if (options.type() == "changer") return std::make_unique<Changer>(options);
+  return nullptr;
+}
+
+Outcome Device::execute(unsigned lun, const Command& command) {
+  Outcome refused;
+  if (!command.cdb || command.cdbLength == 0 || command.cdbLength > 16) {
+    refused.refusal = "CDB length " + std::to_string(command.cdbLength) + " is not 1 to 16 bytes";
+    return refused;
+  }
+  // Handlers read any of the 16 bytes; those the host did not give read as zero.
+  unsigned char cdb[16] = {};
+  std::memcpy(cdb, command.cdb, command.cdbLength);
+  Command padded = command;
+  padded.cdb = cdb;
+
+  Shape shape;
+  if (!shapeOf(cdb, shape)) {
+    Exchange x(lun, padded, 0);
+    x.fail(Sense(illegalRequest_c, 0x20, 0x00));
+    if (lun < lunCount()) lastSense_[lun] = x.outcome().sense;
+    return x.outcome();
+  }
+  if (command.cdbLength < shape.cdbLength) {
+    refused.refusal = "CDB of " + std::to_string(command.cdbLength) +
+                      " bytes is too short for operation code " + hex(cdb[0]) + ", which needs " +
+                      std::to_string(shape.cdbLength);
+    return refused;
+  }
+  if (shape.bytes > 0) {
+    if (command.direction != shape.direction) {
+      refused.refusal = "transfer direction " + std::to_string(command.direction) +
+                        " does not suit operation code " + hex(cdb[0]) + ", which moves data " +
+                        (shape.direction == 0 ? "in (0)" : "out (1)");
+      return refused;
+    }
+    if (!command.data || command.dataLength < shape.bytes) {
+      refused.refusal = "data buffer of " + std::to_string(command.data ? command.dataLength : 0) +
+                        " bytes is smaller than the " + std::to_string(shape.bytes) + " bytes the CDB of " +
+                        hex(cdb[0]) + " asks for";
+      return refused;
+    }
+  }
+
+  Exchange x(lun, padded, shape.bytes);
+  if (lun < lunCount()) {
+    run(x);
+    if (x.outcome().status == checkCondition_c) lastSense_[lun] = x.outcome().sense;
+  } else if (cdb[0] == 0x12 || cdb[0] == 0x03 || cdb[0] == 0xA0) {
+    Device::run(x);
+  } else {
+    x.fail(Sense(illegalRequest_c, 0x25, 0x00));
+  }
+  return x.outcome();
+}
+
+bool Device::shapeOf(const unsigned char* cdb, Shape& s) const {
+  switch (cdb[0]) {
+    case 0x00:  // TEST UNIT READY
+      s = {6, 2, 0};
+      return true;
+    case 0x03:  // REQUEST SENSE
+      s = {6, 0, cdb[4]};
+      return true;
+    case 0x12:  // INQUIRY
+      s = {6, 0, getBe16(cdb + 3)};
+      return true;
+    case 0xA0:  // REPORT LUNS
+      s = {12, 0, getBe32(cdb + 6)};
+      return true;
+    default:
+      return false;
+  }
+}
+
+void Device::run(Exchange& x) {
+  switch (x.op()) {
+    case 0x00:
+      return;
+    case 0x03:
+      return requestSense(x);
+    case 0x12:
+      return inquiry(x);
+    case 0xA0:
+      return reportLuns(x);
+    default:
+      x.fail(Sense(illegalRequest_c, 0x20, 0x00));
+  }
+}
+
+void Device::inquiry(Exchange& x) {
+  const unsigned char* cdb = x.cdb();
+  if (cdb[1] & 0xFE) return x.invalidField(1, (cdb[1] & 0x02) ? 1 : -1);
+  bool unsupported = x.lun() >= lunCount();
+  if (cdb[1] & 0x01) {
+    if (unsupported) return x.fail(Sense(illegalRequest_c, 0x25, 0x00));
+    std::vector<unsigned char> page = vpdPage(cdb[2], x.lun());
+    if (page.empty()) return x.invalidField(2);
+    return x.send(page);
+  }
+  if (cdb[2] != 0) return x.invalidField(2);
+  unsigned char d[36] = {};
+  d[0] = unsupported ? 0x7F : peripheralType_;
+  d[1] = removable() ? 0x80 : 0x00;
+  d[2] = 0x05;  // SPC-3
+  d[3] = 0x12;  // HISUP, response data format 2
+  d[4] = sizeof d - 5;
+  d[5] = inquiryByte5();
+  std::memcpy(d + 8, vendor_c, 8);
+  std::string product = product_;
+  product.resize(16, ' ');
+  std::memcpy(d + 16, product.data(), 16);
+  std::memcpy(d + 32, revision_c, 4);
+  x.send(d, sizeof d);
+}
+
+std::string Device::unitSerial(unsigned lun) const {
+  return options_.text("serial") + "-" + std::to_string(lun);
+}
+
+uint64_t Device::naaDesignator(unsigned lun) const {
+  // NAA 3h (locally assigned): 4-bit NAA, 32 bits of the serial's hash, 24 bits of LUN.
+  return (uint64_t(3) << 60) | (uint64_t(stableHash(options_.text("serial"))) << 24) | (lun & 0xFFFFFFu);
+}
+
+std::vector<unsigned char> Device::designators(unsigned lun) const {
+  std::vector<unsigned char> d = {0x01, 0x03, 0x00, 0x08};  // binary, LU, NAA, 8 bytes
+  d.resize(12);
+  putBe64(&d[4], naaDesignator(lun));
+  std::string t10 = std::string(vendor_c) + unitSerial(lun);
+  d.insert(d.end(), {0x02, 0x01, 0x00, static_cast<unsigned char>(t10.size())});  // ASCII, LU, T10
+  d.insert(d.end(), t10.begin(), t10.end());
+  return d;
+}
+
+std::vector<unsigned char> Device::vpdPage(unsigned char code, unsigned lun) const {
+  std::vector<unsigned char> body;
+  switch (code) {
+    case 0x00:
+      body = {0x00, 0x80, 0x83};
+      break;
+    case 0x80: {
+      std::string s = unitSerial(lun);
+      body.assign(s.begin(), s.end());
+      break;
+    }
+    case 0x83:
+      body = designators(lun);
+      break;
+    default:
+      return {};
+  }
+  std::vector<unsigned char> page = {peripheralType_, code, 0, 0};
+  putBe16(&page[2], static_cast<uint32_t>(body.size()));
+  page.insert(page.end(), body.begin(), body.end());
+  return page;
+}
+
+void Device::requestSense(Exchange& x) {
+  if (x.cdb()[1] & 0x01) return x.invalidField(1, 0);  // descriptor format is not offered
+  Sense none;
+  std::vector<unsigned char> data(none.bytes().begin(), none.bytes().end());
+  if (x.lun() >= lunCount()) {
+    Sense s(illegalRequest_c, 0x25, 0x00);
+    data.assign(s.bytes().begin(), s.bytes().end());
+  } else if (!lastSense_[x.lun()].empty()) {
+    data.swap(lastSense_[x.lun()]);
+    lastSense_[x.lun()].clear();
+  }
+  x.send(data);
+}
+
+void Device::reportLuns(Exchange& x) {
+  if (x.cdb()[2] > 0x02) return x.invalidField(2);
+  unsigned n = lunCount();
+  std::vector<unsigned char> d(8 + 8 * n, 0);
+  putBe32(&d[0], 8 * n);
+  for (unsigned i = 0; i < n; ++i) d[8 + 8 * i + 1] = static_cast<unsigned char>(i);
+  x.send(d);
+}
+
+}  // namespace qxscsi::backends::emulated

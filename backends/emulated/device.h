@@ -1,0 +1,127 @@
+// The emulated SCSI device engine: a logical-unit set that answers CDBs from memory.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "options.h"
+#include "qxscsi/export.h"
+#include "sense.h"
+
+namespace qxscsi::backends::emulated {
+
+// One command as the host states it. `data` is the host's buffer of `dataLength` bytes;
+// the device reads (direction 1) or writes (direction 0) only inside it. Direction 2: no data.
+struct Command {
+  const unsigned char* cdb = nullptr;
+  unsigned cdbLength = 0;
+  int direction = 2;
+  unsigned char* data = nullptr;
+  unsigned long dataLength = 0;
+};
+
+// What became of a command. A refused command never reached the device: nothing was
+// read or written and `refusal` says why. An executed one has a status, and fixed-format
+// sense data when the status is CHECK CONDITION.
+struct Outcome {
+  bool executed = false;
+  std::string refusal;
+  unsigned char status = good_c;
+  std::vector<unsigned char> sense;
+  unsigned long transferred = 0;
+};
+
+// The command in flight, handed to the command handlers of a device type.
+class QXSCSI_EXPORT Exchange {
+ public:
+  Exchange(unsigned lun, const Command& command, unsigned long expected);
+
+  unsigned lun() const { return lun_; }
+  const unsigned char* cdb() const { return cdb_; }
+  unsigned char op() const { return cdb_[0]; }
+  // Data-out bytes the CDB announced (already checked to lie inside the host's buffer).
+  const unsigned char* out() const { return data_; }
+  // Bytes the CDB allows to move (allocation length, parameter list length or blocks).
+  unsigned long expected() const { return expected_; }
+
+  // Data in: copies at most expected() of the `n` bytes to the host.
+  void send(const unsigned char* bytes, unsigned long n);
+  void send(const std::vector<unsigned char>& bytes) { send(bytes.data(), bytes.size()); }
+  // Host buffer for a data-in transfer of exactly `n` <= expected() bytes, written in place.
+  unsigned char* receiveBuffer(unsigned long n);
+
+  // CHECK CONDITION with `sense`.
+  void fail(const Sense& sense);
+  // ILLEGAL REQUEST, INVALID FIELD IN CDB (24h/00h) pointing at CDB byte `index` (bit `bit`).
+  void invalidField(unsigned index, int bit = -1);
+
+  Outcome& outcome() { return outcome_; }
+
+ private:
+  unsigned lun_;
+  const unsigned char* cdb_;
+  unsigned char* data_;
+  unsigned long expected_;
+  Outcome outcome_;
+};
+
+// How a device type reads a CDB before running it.
+struct Shape {
+  unsigned cdbLength = 6;   // bytes the operation code needs
+  int direction = 2;        // 0 in, 1 out, 2 none
+  unsigned long bytes = 0;  // bytes the CDB allows to move
+};
+
+// Base of the three device types: owns the logical units' common state and answers
+// INQUIRY (standard data, VPD 00h, 80h, 83h), TEST UNIT READY, REQUEST SENSE and
+// REPORT LUNS; the rest is the device type's.
+class QXSCSI_EXPORT Device {
+ public:
+  virtual ~Device();
+  Device(const Device&) = delete;
+  Device& operator=(const Device&) = delete;
+
+  // Builds the device a parsed name describes; null for an unknown type. Caller owns it.
+  static std::unique_ptr<Device> create(const Options& options);
+
+  // Carries out `command` on logical unit `lun` (units beyond lunCount() answer as
+  // unsupported units do). Refuses, untouched, a CDB shorter than its operation code
+  // needs and a buffer that cannot hold the transfer the CDB announces.
+  Outcome execute(unsigned lun, const Command& command);
+
+  unsigned lunCount() const { return static_cast<unsigned>(lastSense_.size()); }
+  unsigned char peripheralType() const { return peripheralType_; }
+  const Options& options() const { return options_; }
+
+  // Unit serial number (VPD 80h) and NAA designator (VPD 83h) of logical unit `lun`.
+  std::string unitSerial(unsigned lun) const;
+  uint64_t naaDesignator(unsigned lun) const;
+  // The designation descriptors of VPD page 83h for `lun`, without the page header.
+  std::vector<unsigned char> designators(unsigned lun) const;
+
+ protected:
+  Device(unsigned char peripheralType, const char* product, const Options& options);
+
+  // Fills `shape` for the operation codes the type knows; false for unknown ones.
+  virtual bool shapeOf(const unsigned char* cdb, Shape& shape) const;
+  // Runs a command whose shape is known, on an existing logical unit.
+  virtual void run(Exchange& x);
+  // INQUIRY byte 5 (3PC and friends) and byte 1 (RMB).
+  virtual unsigned char inquiryByte5() const { return 0; }
+  virtual bool removable() const { return false; }
+
+ private:
+  void inquiry(Exchange& x);
+  void requestSense(Exchange& x);
+  void reportLuns(Exchange& x);
+  std::vector<unsigned char> vpdPage(unsigned char code, unsigned lun) const;
+
+  unsigned char peripheralType_;
+  std::string product_;
+  Options options_;
+  std::vector<std::vector<unsigned char>> lastSense_;  // per unit, for REQUEST SENSE
+};
+
+}  // namespace qxscsi::backends::emulated

@@ -1,0 +1,161 @@
+// Sequential-access commands of the emulated tape drive.
+#include "tape.h"
+
+#include <algorithm>
+
+#include "bytes.h"
+
+namespace qxscsi::backends::emulated {
+
+namespace {
+
+// NO SENSE with FILEMARK set: a read or space stopped at a filemark.
+Sense fileMarkSense(uint32_t residue) { return Sense(noSense_c, 0x00, 0x01).fileMark().information(residue); }
+// BLANK CHECK: end of data was reached.
+Sense endOfDataSense(uint32_t residue) { return Sense(blankCheck_c, 0x00, 0x05).information(residue); }
+// NO SENSE with EOM set: beginning of partition was reached going backwards.
+Sense beginningSense(uint32_t residue) {
+  return Sense(noSense_c, 0x00, 0x04).endOfMedium().information(residue);
+}
+
+}  // namespace
+
+Tape::Tape(const Options& options)
+    : Device(0x01, "EMULATED TAPE", options), capacity_(options.number("capacity")), units_(lunCount()) {}
+
+bool Tape::shapeOf(const unsigned char* cdb, Shape& s) const {
+  switch (cdb[0]) {
+    case 0x01:  // REWIND
+    case 0x10:  // WRITE FILEMARKS(6)
+    case 0x11:  // SPACE(6)
+      s = {6, 2, 0};
+      return true;
+    case 0x08:  // READ(6); fixed-block transfers are refused when run
+      s = {6, 0, (cdb[1] & 0x01) ? 0u : getBe24(cdb + 2)};
+      return true;
+    case 0x0A:  // WRITE(6)
+      s = {6, 1, (cdb[1] & 0x01) ? 0u : getBe24(cdb + 2)};
+      return true;
+    case 0x34:  // READ POSITION: the short form returns 20 bytes
+      s = {10, 0, (cdb[1] & 0x1F) == 0 ? 20u : 0u};
+      return true;
+    default:
+      return Device::shapeOf(cdb, s);
+  }
+}
+
+void Tape::run(Exchange& x) {
+  switch (x.op()) {
+    case 0x01:
+      units_[x.lun()].position = 0;
+      return;
+    case 0x08:
+      return read(x);
+    case 0x0A:
+      return write(x);
+    case 0x10:
+      return writeFileMarks(x);
+    case 0x11:
+      return space(x);
+    case 0x34:
+      return readPosition(x);
+    default:
+      return Device::run(x);
+  }
+}
+
+void Tape::truncate(Unit& u) {
+  for (size_t i = u.position; i < u.objects.size(); ++i) u.used -= u.objects[i].bytes.size();
+  u.objects.resize(u.position);
+}
+
+void Tape::read(Exchange& x) {
+  const unsigned char* cdb = x.cdb();
+  if (cdb[1] & 0x01) return x.invalidField(1, 0);  // fixed-block mode is not offered
+  if (cdb[1] & 0xFC) return x.invalidField(1);
+  bool sili = cdb[1] & 0x02;
+  uint32_t wanted = getBe24(cdb + 2);
+  if (wanted == 0) return;
+  Unit& u = units_[x.lun()];
+  if (u.position >= u.objects.size()) return x.fail(endOfDataSense(wanted));
+  const Object& o = u.objects[u.position++];
+  if (o.fileMark) return x.fail(fileMarkSense(wanted));
+  x.send(o.bytes);
+  uint32_t actual = static_cast<uint32_t>(o.bytes.size());
+  if (actual == wanted || (actual < wanted && sili)) return;
+  // Incorrect length: the residue (requested minus actual) is negative for a longer record.
+  x.fail(Sense(noSense_c, 0x00, 0x00).incorrectLength().information(wanted - actual));
+}
+
+void Tape::write(Exchange& x) {
+  const unsigned char* cdb = x.cdb();
+  if (cdb[1] & 0x01) return x.invalidField(1, 0);
+  if (cdb[1] & 0xFE) return x.invalidField(1);
+  uint32_t length = getBe24(cdb + 2);
+  if (length == 0) return;
+  Unit& u = units_[x.lun()];
+  truncate(u);
+  if (u.used + length > capacity_) {
+    // Nothing of the record fits: VOLUME OVERFLOW at end of partition, all of it residue.
+    return x.fail(Sense(volumeOverflow_c, 0x00, 0x02).endOfMedium().information(length));
+  }
+  u.objects.push_back(Object{false, std::vector<unsigned char>(x.out(), x.out() + length)});
+  u.used += length;
+  u.position++;
+  x.outcome().transferred = length;
+}
+
+void Tape::writeFileMarks(Exchange& x) {
+  const unsigned char* cdb = x.cdb();
+  if (cdb[1] & 0xFE) return x.invalidField(1, (cdb[1] & 0x02) ? 1 : -1);  // setmarks are not offered
+  uint32_t count = getBe24(cdb + 2);
+  Unit& u = units_[x.lun()];
+  if (count == 0) return;
+  truncate(u);
+  u.objects.insert(u.objects.end(), count, Object{true, {}});
+  u.position += count;
+}
+
+void Tape::space(Exchange& x) {
+  const unsigned char* cdb = x.cdb();
+  unsigned code = cdb[1] & 0x0F;
+  if ((cdb[1] & 0xF0) || (code != 0 && code != 1 && code != 3)) return x.invalidField(1, code > 3 ? 3 : -1);
+  Unit& u = units_[x.lun()];
+  if (code == 3) {
+    u.position = u.objects.size();
+    return;
+  }
+  int32_t count = static_cast<int32_t>(getBe24(cdb + 2) << 8) >> 8;  // signed 24 bits
+  bool blocks = code == 0;
+  if (count > 0) {
+    uint32_t done = 0;
+    while (done < static_cast<uint32_t>(count)) {
+      if (u.position >= u.objects.size()) return x.fail(endOfDataSense(count - done));
+      const Object& o = u.objects[u.position++];
+      if (o.fileMark && blocks) return x.fail(fileMarkSense(count - done));
+      if (o.fileMark || blocks) ++done;
+    }
+  } else if (count < 0) {
+    uint32_t wanted = static_cast<uint32_t>(-count), done = 0;
+    while (done < wanted) {
+      if (u.position == 0) return x.fail(beginningSense(wanted - done));
+      const Object& o = u.objects[u.position - 1];
+      --u.position;
+      if (o.fileMark && blocks) return x.fail(fileMarkSense(wanted - done));  // on the mark's near side
+      if (o.fileMark || blocks) ++done;
+    }
+  }
+}
+
+void Tape::readPosition(Exchange& x) {
+  const unsigned char* cdb = x.cdb();
+  if (cdb[1] & 0x1F) return x.invalidField(1, 4);  // short form only
+  const Unit& u = units_[x.lun()];
+  unsigned char d[20] = {};
+  if (u.position == 0) d[0] |= 0x80;  // BOP
+  putBe32(d + 4, static_cast<uint32_t>(u.position));
+  putBe32(d + 8, static_cast<uint32_t>(u.position));
+  x.send(d, sizeof d);
+}
+
+}  // namespace qxscsi::backends::emulated
