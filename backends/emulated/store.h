@@ -1,0 +1,34 @@
+// The emulated devices of one back-end, by device key, with the openings of their logical units.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "device.h"
+#include "options.h"
+
+namespace qxscsi::backends::emulated {
+
+// One emulated device and who has its logical units open.
+struct SharedDevice {
+  std::unique_ptr<Device> device;
+  std::vector<unsigned> openings;  // per logical unit: shared openings
+  std::vector<bool> exclusive;     // per logical unit: opened for exclusive use
+};
+
+// Owns the devices of one emulated back-end. A device is made when a name first opens it and
+// stays until the store ends; implementations share it, so it outlives the store while open.
+class QXSCSI_EXPORT DeviceStore {
+ public:
+  // The device a parsed name describes, made on first need; never null.
+  std::shared_ptr<SharedDevice> device(const Options& options);
+  // Number of devices made so far.
+  size_t size() const { return devices_.size(); }
+
+ private:
+  std::map<std::string, std::shared_ptr<SharedDevice>> devices_;
+};
+
+}  // namespace qxscsi::backends::emulated

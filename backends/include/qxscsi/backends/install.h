@@ -1,0 +1,62 @@
+// Set-up and tear-down of the back-ends: the factory singleton and the one implementation that opens every
+// name.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "qxscsi/backends/backend.h"
+#include "qxscsi/export.h"
+
+namespace qxscsi::backends {
+
+// The back-ends' installation. While it lives, the companion registry knows the factory
+// singleton "13QXScsiFactory", and the factory creates, for every target, one routing
+// implementation that opens any device name a back-end takes: "emulated:..." and those
+// of the real back-ends. Device state (the media of emulated devices) lives as long as
+// the installation. Destroying it tears everything down: the implementation is
+// unregistered, the factory singleton removed if install() registered it, the back-ends
+// destroyed. Targets opened before keep their open devices; they open no new names.
+//
+// One installation at a time per process; set up and tear down on one thread while no
+// target is in use on another.
+class QXSCSI_EXPORT Installation {
+ public:
+  ~Installation();
+  Installation(const Installation&) = delete;
+  Installation& operator=(const Installation&) = delete;
+
+  // The back-end that takes `deviceName`, or null. The installation keeps ownership.
+  Backend* backendFor(const std::string& deviceName) const;
+  // The back-ends in the order they are asked.
+  const std::vector<std::unique_ptr<Backend>>& backends() const { return backends_; }
+  // Device names the back-ends can open now, back-end by back-end.
+  std::vector<std::string> devices() const;
+
+  // The live installation, or null. Used by the routing implementation; owned by whoever
+  // called install().
+  static Installation* current();
+
+ private:
+  friend std::unique_ptr<Installation> install(std::vector<std::unique_ptr<Backend>> backends);
+  explicit Installation(std::vector<std::unique_ptr<Backend>> backends);
+  bool setUp();
+
+  std::vector<std::unique_ptr<Backend>> backends_;
+  bool ownsFactory_ = false;
+  bool linked_ = false;
+};
+
+// The built-in back-ends in the order they are asked: emulated first, then the real ones.
+QXSCSI_EXPORT std::vector<std::unique_ptr<Backend>> builtinBackends();
+
+// Installs the built-in back-ends. The caller owns the result, whose destruction tears down;
+// null when another installation is alive.
+QXSCSI_EXPORT std::unique_ptr<Installation> install();
+
+// Installs exactly `backends` (ownership passes to the installation), for embedders and tests.
+// Null when another installation is alive.
+QXSCSI_EXPORT std::unique_ptr<Installation> install(std::vector<std::unique_ptr<Backend>> backends);
+
+}  // namespace qxscsi::backends
