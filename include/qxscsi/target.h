@@ -106,11 +106,15 @@ class QXSCSI_EXPORT QXScsiTarget {
 
   // Standard commands: sent straight to the implementation with a fixed timeout; need an open target.
   // Each returns a record owned by the caller (free it with QXScsiFreeCmd), or null. Buffers are the
-  // caller's and must outlive the reading of the record.
+  // caller's and must outlive the reading of the record. A null buffer with a non-zero length, and a
+  // length above 4,294,967,295 (it does not fit the CDB), are refused: null, nothing sent.
   QXScsiCmd* cmdInquiry(unsigned char* buffer, unsigned char allocationLength);
   QXScsiCmd* cmdTestUnitReady();
   QXScsiCmd* cmdRequestSense(unsigned char* buffer, unsigned char allocationLength);
-  // *lunCount: capacity of lunList in, number of logical units reported out.
+  // *lunCount: capacity of lunList in, number of logical units reported out (0 unless status GOOD);
+  // unchanged on null. A null lunList counts as capacity 0; a null lunCount, or a capacity above
+  // 536,870,911 (8 x capacity + 4 must fit 32 bits), is refused. Bytes the device does not return
+  // read as 0; entries are copied only from what was asked for.
   QXScsiCmd* cmdReportLuns(unsigned char* lunList, unsigned long* lunCount);
   // The four leading arguments have no effect on the command.
   QXScsiCmd* cmdExtendedCopy(unsigned char listIdentifier, bool noListIdentifier, bool stripVendor,

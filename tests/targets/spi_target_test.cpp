@@ -150,14 +150,6 @@ TEST_F(SPITargetTest, WithoutImplementationHandleConstructorFailsAndQueriesAnswe
   EXPECT_EQ(device.created, 0);
 }
 
-TEST_F(SPITargetTest, AdapterComesFromImplementation) {
-  device.adapterNumber = 9;
-  QXScsiSPITarget target("/dev/sg1");
-  EXPECT_EQ(target.adapter(), 9);
-  const QXScsiSPITarget& asConst = target;
-  EXPECT_EQ(asConst.adapter(), 9);
-}
-
 TEST_F(SPITargetTest, AssignedTargetsShareOneImplementation) {
   QXScsiSPITarget opened("/dev/sg1");
   QXScsiSPITarget other;
