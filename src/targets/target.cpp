@@ -81,7 +81,8 @@ QXScsiTargetImpl* QXScsiTarget::getScsiTargetImpl() const {
 bool QXScsiTarget::valid() const { return validMark && getScsiTargetImpl() != nullptr; }
 
 QXScsiCmd* QXScsiTarget::cmdCall(QXScsiArgs& args, unsigned long timeout) {
-  return doCall(args, QXScsiDevice(), timeout);
+  static const QXScsiDevice defaultDevice;  // immutable: type -1, empty name
+  return doCall(args, defaultDevice, timeout);
 }
 
 QXScsiCmd* QXScsiTarget::cmdCall(QXScsiArgs& args, const QXScsiDevice& device, unsigned long timeout) {
@@ -89,11 +90,11 @@ QXScsiCmd* QXScsiTarget::cmdCall(QXScsiArgs& args, const QXScsiDevice& device, u
 }
 
 QXScsiCmd* QXScsiTarget::doCall(QXScsiArgs& args, const QXScsiDevice& device, unsigned long timeout) {
-  if (!valid() && !reset(nullptr)) return nullptr;
-  QXScsiTargetImpl* impl = getScsiTargetImpl();
-  if (impl == nullptr) {  // an open target always has one; never dereference a missing one
-    localErrorCode = kNoImplementation;
-    return nullptr;
+  // valid(), asking for the implementation only once on the way.
+  QXScsiTargetImpl* impl = validMark ? getScsiTargetImpl() : nullptr;
+  if (impl == nullptr) {
+    if (!reset(nullptr)) return nullptr;
+    impl = getScsiTargetImpl();  // a successful re-open always leaves one
   }
   localErrorCode = 0;
   std::unique_ptr<QXScsiCmd> cmd;
