@@ -44,6 +44,7 @@ class FactoryTest : public ::testing::Test {
 TEST_F(FactoryTest, RuntimeTypeNamesAreTheRegistryKeys) {
   EXPECT_STREQ(typeid(QXScsiFactory).name(), "13QXScsiFactory");
   EXPECT_STREQ(typeid(QXScsiTarget).name(), "12QXScsiTarget");
+  EXPECT_STREQ(typeid(QXScsiSPITarget).name(), "15QXScsiSPITarget");
   EXPECT_STREQ(typeid(QXScsiTargetImpl).name(), "16QXScsiTargetImpl");
 }
 
