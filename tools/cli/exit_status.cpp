@@ -1,0 +1,53 @@
+// Mapping of SCSI outcomes to exit statuses; sense categories come from libsgutils2.
+#include "cli/exit_status.h"
+
+#include <scsi/sg_lib.h>
+
+#include "qxscsiplatform/errors.h"
+
+namespace qxscsi::cli {
+
+int exitStatusFor(unsigned char status, const uint8_t* sense, size_t senseLength) {
+  switch (status & 0xfe) {
+    case 0x00:
+      return exitOk;
+    case 0x02: {
+      if (sense == nullptr || senseLength == 0) return exitSense;
+      int cat = sg_err_category_sense(sense, static_cast<int>(senseLength));
+      if (cat == SG_LIB_CAT_RECOVERED || cat == SG_LIB_CAT_NO_SENSE) return exitOk;
+      return cat;
+    }
+    case 0x04:
+      return exitConditionMet;
+    case 0x08:
+      return exitBusy;
+    case 0x18:
+      return exitReservationConflict;
+    case 0x28:
+      return exitTaskSetFull;
+    case 0x30:
+      return exitAcaActive;
+    case 0x40:
+      return exitTaskAborted;
+    default:
+      return exitOther;
+  }
+}
+
+int exitStatusForFailure(long error) {
+  switch (error) {
+    case QXScsiPlatform::commandTimeout_c:
+      return exitTimeout;
+    case QXScsiPlatform::unknownDeviceName_c:
+    case QXScsiPlatform::deviceNotFound_c:
+    case QXScsiPlatform::accessDenied_c:
+    case QXScsiPlatform::deviceBusy_c:
+    case QXScsiPlatform::notOpen_c:
+    case QXScsiPlatform::connectionFailed_c:
+      return exitFile;
+    default:
+      return exitOther;
+  }
+}
+
+}  // namespace qxscsi::cli

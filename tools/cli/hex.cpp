@@ -1,0 +1,96 @@
+// Hex parsing and dumping.
+#include "cli/hex.h"
+
+#include <cctype>
+#include <cstdio>
+
+namespace qxscsi::cli {
+namespace {
+
+int digit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+bool separator(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == ',' || c == ':' || c == '-'; }
+
+}  // namespace
+
+bool parseHex(std::string_view text, std::vector<uint8_t>& out, std::string& error) {
+  size_t i = 0;
+  while (i < text.size()) {
+    if (separator(text[i])) {
+      ++i;
+      continue;
+    }
+    size_t start = i;
+    if (text[i] == '0' && i + 1 < text.size() && (text[i + 1] == 'x' || text[i + 1] == 'X')) i += 2;
+    size_t digits = 0;
+    std::vector<uint8_t> group;
+    int high = -1;
+    while (i < text.size() && !separator(text[i])) {
+      int d = digit(text[i]);
+      if (d < 0) {
+        error = "bad hex character '" + std::string(1, std::isprint(static_cast<unsigned char>(text[i])) ? text[i] : '?') +
+                "' at offset " + std::to_string(i);
+        return false;
+      }
+      if (high < 0) {
+        high = d;
+      } else {
+        group.push_back(static_cast<uint8_t>(high << 4 | d));
+        high = -1;
+      }
+      ++digits;
+      ++i;
+    }
+    if (digits == 0) {
+      error = "hex prefix without digits at offset " + std::to_string(start);
+      return false;
+    }
+    if (high >= 0) {
+      if (digits != 1) {
+        error = "odd number of hex digits in '" + std::string(text.substr(start, i - start)) + "'";
+        return false;
+      }
+      group.push_back(static_cast<uint8_t>(high));  // a lone digit is one byte, as in "0 0 5"
+    }
+    out.insert(out.end(), group.begin(), group.end());
+  }
+  return true;
+}
+
+void hexDump(std::ostream& os, const uint8_t* data, size_t length) {
+  char line[96];
+  for (size_t off = 0; off < length; off += 16) {
+    int n = std::snprintf(line, sizeof line, "%04zx  ", off);
+    std::string text(line, static_cast<size_t>(n));
+    std::string chars;
+    for (size_t j = 0; j < 16; ++j) {
+      if (off + j < length) {
+        std::snprintf(line, sizeof line, "%02x ", data[off + j]);
+        text += line;
+        chars += std::isprint(data[off + j]) ? static_cast<char>(data[off + j]) : '.';
+      } else {
+        text += "   ";
+      }
+      if (j == 7) text += ' ';
+    }
+    os << text << ' ' << chars << '\n';
+  }
+}
+
+std::string toHex(const uint8_t* data, size_t length) {
+  static const char digits[] = "0123456789abcdef";
+  std::string s;
+  s.reserve(length * 2);
+  for (size_t i = 0; i < length; ++i) {
+    s += digits[data[i] >> 4];
+    s += digits[data[i] & 15];
+  }
+  return s;
+}
+
+}  // namespace qxscsi::cli

@@ -1,0 +1,25 @@
+// Hex text to bytes and bytes to a hex dump, for the command-line tool.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qxscsi::cli {
+
+// Parses hex bytes such as "12 00 00 00 24 00", "1200000024", "0x12,0x00" or "12:00".
+// Pairs of digits form bytes; blanks, commas, colons, dashes and an optional "0x" per group separate them.
+// Appends to `out`; returns false with a one-line reason in `error` on any other character or an odd
+// digit count in a group.
+bool parseHex(std::string_view text, std::vector<uint8_t>& out, std::string& error);
+
+// Writes a classic dump: offset, 16 bytes in hex, then printable characters.
+void hexDump(std::ostream& os, const uint8_t* data, size_t length);
+
+// Two lower-case hex digits per byte, no separators.
+std::string toHex(const uint8_t* data, size_t length);
+
+}  // namespace qxscsi::cli

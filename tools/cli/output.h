@@ -1,0 +1,47 @@
+// Where a subcommand's results go: readable text on stdout, or one JSON document.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <iostream>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/options.h"
+
+class QXScsiCmd;
+class QXScsiTarget;
+
+namespace qxscsi::cli {
+
+class Output {
+public:
+  explicit Output(const Options& options) : options_(options) {}
+
+  bool json() const { return options_.json; }
+  // Text stream for human-readable lines; swallowed when JSON is chosen.
+  std::ostream& text();
+  // The JSON document being built (printed by finish()).
+  nlohmann::json& doc() { return doc_; }
+
+  // Prints status and decoded sense of an executed record into text and doc()["status"...];
+  // returns the exit status that the outcome maps to. The record stays the caller's.
+  int commandOutcome(const QXScsiCmd& record);
+  // Reports a command that was not carried out (null record); returns its exit status.
+  int commandFailure(const char* what, QXScsiTarget& target);
+  // Returned data: hex dump in text with --hex, and a hex string in JSON.
+  void data(const uint8_t* bytes, size_t length);
+
+  // Writes the JSON document when JSON is chosen; returns `status` unchanged.
+  int finish(int status);
+
+private:
+  const Options& options_;
+  nlohmann::json doc_ = nlohmann::json::object();
+};
+
+// One clear line on stderr: "qxscsi: MESSAGE".
+void errorLine(const std::string& message);
+
+}  // namespace qxscsi::cli

@@ -1,0 +1,105 @@
+// qxscsi: sends the library's SCSI commands to any device name the back-ends take.
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <memory>
+
+#include "cli/commands.h"
+#include "cli/device.h"
+#include "cli/exit_status.h"
+#include "cli/output.h"
+
+using namespace qxscsi::cli;
+
+namespace {
+
+void deviceArgument(CLI::App* sub, Options& o) {
+  sub->add_option("DEVICE", o.device, "device name (default emulated:disk)");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  InquiryOptions inquiry;
+  RawOptions raw;
+  CopyResultsOptions results;
+  std::string listFile, portal;
+  std::vector<std::string> senseHex;
+
+  CLI::App app{"qxscsi: send SCSI commands to disks, tapes and medium changers", "qxscsi"};
+  app.set_version_flag("--version", std::string("qxscsi ") + QXSCSI_TOOL_VERSION);
+  app.require_subcommand(1);
+  app.fallthrough();
+  app.add_option("--param", o.params, "target parameter NAME=VALUE (repeatable)");
+  app.add_option("-t,--timeout", o.timeout, "timeout in seconds for commands sent through cmdCall (raw)");
+  app.add_flag("--json", o.json, "print one JSON document on stdout");
+  app.add_flag("--hex", o.hex, "hex dump of returned data");
+  app.add_flag("--trace", o.trace, "print the library's trace of the argument object to stderr");
+  app.add_flag("-v,--verbose", o.verbose, "more output (repeatable)");
+
+  CLI::App* cInquiry = app.add_subcommand("inquiry", "standard INQUIRY data or a VPD page");
+  deviceArgument(cInquiry, o);
+  cInquiry->add_option("--vpd", inquiry.vpdPage, "VPD page code (0x00, 0x80, 0x83, ...)")
+      ->check(CLI::Range(0, 255));
+  CLI::App* cTur = app.add_subcommand("tur", "TEST UNIT READY");
+  deviceArgument(cTur, o);
+  CLI::App* cSense = app.add_subcommand("sense", "REQUEST SENSE, decoded");
+  deviceArgument(cSense, o);
+  CLI::App* cLuns = app.add_subcommand("luns", "REPORT LUNS");
+  deviceArgument(cLuns, o);
+  CLI::App* cRaw = app.add_subcommand("raw", "any CDB given in hex, sent through cmdCall");
+  cRaw->add_option("--cdb", raw.cdbHex, "CDB in hex, e.g. \"12 00 00 00 24 00\"")->required();
+  deviceArgument(cRaw, o);
+  cRaw->add_option("--in", raw.inLength, "read LEN bytes from the device")->check(CLI::Range(0L, 16L * 1024 * 1024));
+  cRaw->add_option("--out", raw.outFile, "send the bytes of FILE to the device");
+  CLI::App* cXcopy = app.add_subcommand("xcopy", "EXTENDED COPY with a parameter list from a file");
+  cXcopy->add_option("--list", listFile, "file holding the parameter list")->required();
+  deviceArgument(cXcopy, o);
+  CLI::App* cResults = app.add_subcommand("copy-results", "RECEIVE COPY RESULTS");
+  deviceArgument(cResults, o);
+  cResults->add_option("--sa", results.serviceAction, "service action (0 copy status, 3 operating parameters)")
+      ->check(CLI::Range(0, 31));
+  cResults->add_option("--list-id", results.listIdentifier, "list identifier")->check(CLI::Range(0, 255));
+  cResults->add_option("--len", results.allocationLength, "allocation length")
+      ->check(CLI::Range(0UL, 16UL * 1024 * 1024));
+  CLI::App* cDecode = app.add_subcommand("decode-sense", "decode sense bytes given in hex (arguments or stdin)");
+  cDecode->add_option("HEX", senseHex, "sense bytes in hex");
+  CLI::App* cList = app.add_subcommand("list", "the devices the back-ends can see");
+  cList->add_option("--portal", portal, "also list the targets and LUNs of an iSCSI portal HOST[:PORT]");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    if (e.get_exit_code() == 0) return app.exit(e);
+    errorLine(e.what());
+    return exitSyntax;
+  }
+
+  Output out(o);
+  if (cDecode->parsed()) return out.finish(runDecodeSense(senseHex, out));
+
+  std::vector<QXScsi::ParameterData> params;
+  std::string error;
+  if (!buildParameters(o.params, params, error)) {
+    errorLine(error);
+    return exitSyntax;
+  }
+
+  DeviceSession session;
+  if (cList->parsed()) return out.finish(runList(session, portal, out));
+
+  int status = exitOther;
+  QXScsiTarget* target = session.open(o.device, params, out, status);
+  if (target == nullptr) return out.finish(status);
+  out.doc()["device"] = o.device;
+
+  if (cInquiry->parsed()) status = runInquiry(*target, inquiry, out);
+  else if (cTur->parsed()) status = runTestUnitReady(*target, out);
+  else if (cSense->parsed()) status = runRequestSense(*target, out);
+  else if (cLuns->parsed()) status = runReportLuns(*target, out);
+  else if (cRaw->parsed()) status = runRaw(*target, o, raw, out);
+  else if (cXcopy->parsed()) status = runExtendedCopy(*target, listFile, out);
+  else if (cResults->parsed()) status = runCopyResults(*target, results, out);
+  return out.finish(status);
+}
