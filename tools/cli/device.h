@@ -1,0 +1,36 @@
+// Opening the device a subcommand works on, through the back-ends' installation.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/output.h"
+#include "qxscsi/backends/install.h"
+#include "qxscsi/parameters.h"
+#include "qxscsi/target.h"
+
+namespace qxscsi::cli {
+
+// Owns the back-ends' installation and the opened target for the length of one run.
+class DeviceSession {
+public:
+  DeviceSession();
+  ~DeviceSession();
+
+  // Opens `name` as an SPI target with `params`; null (with the error line printed and `status`
+  // set) when it cannot. The session keeps the target.
+  QXScsiTarget* open(const std::string& name, std::vector<QXScsi::ParameterData>& params, Output& out,
+                     int& status);
+
+  backends::Installation* installation() { return installation_.get(); }
+
+private:
+  std::unique_ptr<backends::Installation> installation_;
+  std::unique_ptr<QXScsiSPITarget> target_;  // destroyed before the installation
+};
+
+// list: the devices the back-ends can see, with their INQUIRY identity.
+int runList(DeviceSession& session, const std::string& portal, Output& out);
+
+}  // namespace qxscsi::cli
