@@ -117,6 +117,8 @@ SenseReport decodeSense(const uint8_t* sense, size_t length) {
   char buf[256];
   r.senseKeyText = sg_get_sense_key_str(static_cast<int>(r.senseKey), sizeof buf, buf);
   r.ascText = sg_get_asc_ascq_str(static_cast<int>(r.asc), static_cast<int>(r.ascq), sizeof buf, buf);
+  const std::string prefix = "Additional sense: ";
+  if (r.ascText.compare(0, prefix.size(), prefix) == 0) r.ascText.erase(0, prefix.size());
   r.sksText = skSpecificText(r);
   return r;
 }

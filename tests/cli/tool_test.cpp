@@ -1,0 +1,149 @@
+// The qxscsi program run as a user runs it, on the emulated devices: output, JSON, exit statuses.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <sys/wait.h>
+
+namespace {
+
+struct Run {
+  int status = -1;
+  std::string out;
+};
+
+class ToolTest : public ::testing::Test {
+protected:
+  // Runs the tool with `args` (shell words); stderr is folded into out when `withErr`.
+  static Run run(const std::string& args, bool withErr = false, const std::string& input = "") {
+    std::string cmd = std::string(QXSCSI_TOOL_PATH) + " " + args + (withErr ? " 2>&1" : " 2>/dev/null");
+    if (!input.empty()) cmd = "printf '%s' '" + input + "' | " + cmd;
+    Run r;
+    FILE* p = popen(cmd.c_str(), "r");
+    if (p == nullptr) return r;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+    int st = pclose(p);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return r;
+  }
+  static nlohmann::json json(const std::string& args, int expectedStatus = 0) {
+    Run r = run(args + " --json");
+    EXPECT_EQ(r.status, expectedStatus) << args << "\n" << r.out;
+    return nlohmann::json::parse(r.out, nullptr, false);
+  }
+};
+
+TEST_F(ToolTest, InquiryOnTheDefaultDeviceDescribesTheEmulatedDisk) {
+  Run r = run("inquiry");
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("peripheral device type: 0x00 (disk)"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("vendor: QXSCSI"), std::string::npos) << r.out;
+  nlohmann::json j = json("inquiry emulated:tape");
+  EXPECT_EQ(j["peripheral_device_type"], 1);
+  EXPECT_EQ(j["device"], "emulated:tape");
+}
+
+TEST_F(ToolTest, VpdPagesAreDecoded) {
+  nlohmann::json pages = json("inquiry --vpd 0");
+  EXPECT_EQ(pages["supported_pages"], nlohmann::json::parse("[0,128,131]"));
+  nlohmann::json serial = json("inquiry --vpd 0x80");
+  EXPECT_FALSE(serial["serial_number"].get<std::string>().empty());
+  nlohmann::json ids = json("inquiry --vpd 0x83");
+  ASSERT_GE(ids["designators"].size(), 2u);
+  EXPECT_EQ(ids["designators"][0]["designator_type"], 3);  // NAA
+  EXPECT_TRUE(ids["designators"][0]["complete"].get<bool>());
+}
+
+TEST_F(ToolTest, StandardCommandsAnswerOnEveryDeviceType) {
+  for (const char* dev : {"emulated:disk", "emulated:tape", "emulated:changer"}) {
+    EXPECT_EQ(json(std::string("tur ") + dev)["ready"], true) << dev;
+    EXPECT_EQ(json(std::string("sense ") + dev)["returned_sense"]["sense_key"], 0) << dev;
+    EXPECT_GE(json(std::string("luns ") + dev)["lun_count"].get<int>(), 1) << dev;
+  }
+}
+
+TEST_F(ToolTest, RawCommandsReturnDataAndCheckConditions) {
+  nlohmann::json j = json("raw --cdb '12 00 00 00 24 00' --in 36 --hex");
+  EXPECT_EQ(j["data_hex"].get<std::string>().substr(16, 12), "515853435349");  // "QXSCSI"
+  nlohmann::json bad = json("raw --cdb 'ff 00 00 00 00 00'", 9);
+  EXPECT_EQ(bad["status"], 2);
+  EXPECT_EQ(bad["sense"]["sense_key"], 5);
+  EXPECT_EQ(bad["sense"]["asc"], 0x20);
+  Run lba = run("raw --cdb '28 00 ff ff ff ff 00 00 01 00' --in 512");
+  EXPECT_EQ(lba.status, 5) << lba.out;  // LBA OUT OF RANGE is an illegal request
+}
+
+TEST_F(ToolTest, RawWriteThenReadRoundTripsThroughAFile) {
+  std::string file = ::testing::TempDir() + "qxscsi_tool_block.bin";
+  {
+    std::ofstream f(file, std::ios::binary);
+    for (int i = 0; i < 512; ++i) f.put(static_cast<char>(i * 7));
+  }
+  ASSERT_EQ(run("raw emulated:disk?capacity=64 --cdb '2a 00 00 00 00 05 00 00 01 00' --out " + file).status, 0);
+  nlohmann::json j = json("raw 'emulated:disk?capacity=64' --cdb '28 00 00 00 00 05 00 00 01 00' --in 512");
+  std::string hex = j["data_hex"];
+  EXPECT_EQ(hex.substr(0, 8), "00070e15");
+  std::remove(file.c_str());
+}
+
+TEST_F(ToolTest, DecodeSenseReadsArgumentsOrStandardInput) {
+  Run r = run("decode-sense 70 00 05 00 00 00 00 0a 00 00 00 00 24 00 00 c0 00 02");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("Invalid field in cdb"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("error in CDB, byte 2"), std::string::npos) << r.out;
+  Run in = run("decode-sense", false, "70 00 e3 00 00 00 00 0a");
+  EXPECT_NE(in.out.find("FILEMARK EOM ILI"), std::string::npos) << in.out;
+}
+
+TEST_F(ToolTest, BadInputIsRefusedWithOneLineAndAStatus) {
+  struct Case {
+    const char* args;
+    int status;
+    const char* text;
+  } cases[] = {
+      {"raw --cdb 'zz'", 1, "bad hex character"},
+      {"raw --cdb '00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00'", 1, "1 to 16 bytes"},
+      {"raw --cdb '12 00 00 00 24 00' --in 36 --out /nonexistent", 31, "exclude"},
+      {"raw --cdb '2a 00 00 00 00 00 00 00 01 00' --out /nonexistent/file", 15, "cannot open"},
+      {"xcopy --list /nonexistent/file", 15, "cannot open"},
+      {"tur no-such-device", 15, "no back-end takes"},
+      {"decode-sense 7", 0, ""},
+      {"decode-sense 0x", 1, "without digits"},
+      {"bogus-command", 1, ""},
+      {"tur --param novalue", 1, "NAME=VALUE"},
+  };
+  for (const Case& c : cases) {
+    Run r = run(c.args, true);
+    EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.out;
+    EXPECT_NE(r.out.find(c.text), std::string::npos) << c.args << "\n" << r.out;
+  }
+}
+
+TEST_F(ToolTest, ListShowsEveryEmulatedDevice) {
+  nlohmann::json j = json("list");
+  ASSERT_GE(j["devices"].size(), 3u);
+  EXPECT_EQ(j["devices"][0]["device"], "emulated:disk");
+  EXPECT_EQ(j["devices"][2]["inquiry"]["peripheral_device_type"], 8);
+}
+
+TEST_F(ToolTest, TraceShowsTheLibrarysOwnTraceOfTheArguments) {
+  Run r = run("raw --cdb '00 00 00 00 00 00' --trace", true);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("ANY SCSI COMMAND:\noperation code: 0\ncontrol byte: 0\ndata len: 0\ndata type: 2\n"),
+            std::string::npos)
+      << r.out;
+}
+
+TEST_F(ToolTest, CopyResultsReportsOperatingParameters) {
+  nlohmann::json j = json("copy-results --sa 3");
+  EXPECT_EQ(j["status"], 0);
+  EXPECT_FALSE(j["data_hex"].get<std::string>().empty());
+}
+
+}  // namespace
