@@ -11,7 +11,7 @@
 
 namespace {
 
-struct Run {
+struct ToolRun {
   int status = -1;
   std::string out;
 };
@@ -19,10 +19,10 @@ struct Run {
 class ToolTest : public ::testing::Test {
 protected:
   // Runs the tool with `args` (shell words); stderr is folded into out when `withErr`.
-  static Run run(const std::string& args, bool withErr = false, const std::string& input = "") {
+  static ToolRun run(const std::string& args, bool withErr = false, const std::string& input = "") {
     std::string cmd = std::string(QXSCSI_TOOL_PATH) + " " + args + (withErr ? " 2>&1" : " 2>/dev/null");
     if (!input.empty()) cmd = "printf '%s' '" + input + "' | " + cmd;
-    Run r;
+    ToolRun r;
     FILE* p = popen(cmd.c_str(), "r");
     if (p == nullptr) return r;
     char buf[4096];
@@ -33,14 +33,14 @@ protected:
     return r;
   }
   static nlohmann::json json(const std::string& args, int expectedStatus = 0) {
-    Run r = run(args + " --json");
+    ToolRun r = run(args + " --json");
     EXPECT_EQ(r.status, expectedStatus) << args << "\n" << r.out;
     return nlohmann::json::parse(r.out, nullptr, false);
   }
 };
 
 TEST_F(ToolTest, InquiryOnTheDefaultDeviceDescribesTheEmulatedDisk) {
-  Run r = run("inquiry");
+  ToolRun r = run("inquiry");
   ASSERT_EQ(r.status, 0) << r.out;
   EXPECT_NE(r.out.find("peripheral device type: 0x00 (disk)"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("vendor: QXSCSI"), std::string::npos) << r.out;
@@ -75,7 +75,7 @@ TEST_F(ToolTest, RawCommandsReturnDataAndCheckConditions) {
   EXPECT_EQ(bad["status"], 2);
   EXPECT_EQ(bad["sense"]["sense_key"], 5);
   EXPECT_EQ(bad["sense"]["asc"], 0x20);
-  Run lba = run("raw --cdb '28 00 ff ff ff ff 00 00 01 00' --in 512");
+  ToolRun lba = run("raw --cdb '28 00 ff ff ff ff 00 00 01 00' --in 512");
   EXPECT_EQ(lba.status, 5) << lba.out;  // LBA OUT OF RANGE is an illegal request
 }
 
@@ -93,11 +93,11 @@ TEST_F(ToolTest, RawWriteThenReadRoundTripsThroughAFile) {
 }
 
 TEST_F(ToolTest, DecodeSenseReadsArgumentsOrStandardInput) {
-  Run r = run("decode-sense 70 00 05 00 00 00 00 0a 00 00 00 00 24 00 00 c0 00 02");
+  ToolRun r = run("decode-sense 70 00 05 00 00 00 00 0a 00 00 00 00 24 00 00 c0 00 02");
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.out.find("Invalid field in cdb"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("error in CDB, byte 2"), std::string::npos) << r.out;
-  Run in = run("decode-sense", false, "70 00 e3 00 00 00 00 0a");
+  ToolRun in = run("decode-sense", false, "70 00 e3 00 00 00 00 0a");
   EXPECT_NE(in.out.find("FILEMARK EOM ILI"), std::string::npos) << in.out;
 }
 
@@ -119,7 +119,7 @@ TEST_F(ToolTest, BadInputIsRefusedWithOneLineAndAStatus) {
       {"tur --param novalue", 1, "NAME=VALUE"},
   };
   for (const Case& c : cases) {
-    Run r = run(c.args, true);
+    ToolRun r = run(c.args, true);
     EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.out;
     EXPECT_NE(r.out.find(c.text), std::string::npos) << c.args << "\n" << r.out;
   }
@@ -133,7 +133,7 @@ TEST_F(ToolTest, ListShowsEveryEmulatedDevice) {
 }
 
 TEST_F(ToolTest, TraceShowsTheLibrarysOwnTraceOfTheArguments) {
-  Run r = run("raw --cdb '00 00 00 00 00 00' --trace", true);
+  ToolRun r = run("raw --cdb '00 00 00 00 00 00' --trace", true);
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.out.find("ANY SCSI COMMAND:\noperation code: 0\ncontrol byte: 0\ndata len: 0\ndata type: 2\n"),
             std::string::npos)
