@@ -55,7 +55,7 @@ TEST_F(HexTest, DumpShowsOffsetsBytesAndCharacters) {
   qxscsi::cli::hexDump(os, data.data(), data.size());
   EXPECT_EQ(os.str(),
             "0000  41 42 43 44 45 46 47 48  49 4a 4b 4c 4d 4e 4f 50  ABCDEFGHIJKLMNOP\n"
-            "0010  51 52                                              QR\n");
+            "0010  51 52                                             QR\n");
   EXPECT_EQ(qxscsi::cli::toHex(data.data(), 3), "414243");
 }
 
