@@ -26,7 +26,7 @@ class QXSCSI_EXPORT DesignationDescriptorPage final : public QXScsiIterativePage
   // Default title "DESIGNATION DESCRIPTOR".
   std::ostrstream& traceTo(std::ostrstream& out, short level, const char* title,
                            bool terminate) const override;
-  // True when the header is not readable or announces an empty designator.
+  // True when the first header does not lie whole inside the limit.
   bool checkNoPages() const override;
   unsigned short minPageLength() const override { return headerLength_c; }
   // Byte 3 at beginning, or 0 when that header lies outside this page's limit.

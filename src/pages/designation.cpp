@@ -45,7 +45,7 @@ std::ostrstream& DesignationDescriptorPage::traceTo(std::ostrstream& out, short 
   return out;
 }
 
-bool DesignationDescriptorPage::checkNoPages() const { return designatorLength() == 0; }
+bool DesignationDescriptorPage::checkNoPages() const { return !headerReadable(); }
 
 unsigned short DesignationDescriptorPage::nextPageLength(const unsigned char* beginning) const {
   if (!isValid() || beginning == nullptr) return 0;
