@@ -1,6 +1,8 @@
 // Designation descriptors of the Device Identification VPD page (83h) as iterative pages and lists.
 #pragma once
 
+#include <cstdint>
+
 #include "qxscsi/export.h"
 #include "qxscsi/pages.h"
 
@@ -32,7 +34,18 @@ class QXSCSI_EXPORT DesignationDescriptorPage final : public QXScsiIterativePage
   // Byte 3 at beginning, or 0 when that header lies outside this page's limit.
   unsigned short nextPageLength(const unsigned char* beginning) const override;
   // Byte 3, or 0 when the header is not readable.
-  unsigned short pageLength() const override;
+  unsigned short pageLength() const override { return designatorLength(); }
+  // The base answers, computed without further virtual calls.
+  bool checkTerminate(const unsigned char* listBeginning, unsigned short listLength) const override {
+    return lastByte(pageBeginning(), actualPageLength()) >= lastByte(listBeginning, listLength);
+  }
+  unsigned short actualPageLength() const override {
+    return static_cast<unsigned short>(pageLength() + headerLength_c);
+  }
+  const unsigned char* nextPageBeginning() const override {
+    return isValid() ? pageBeginning() + actualPageLength() : nullptr;
+  }
+  bool lastPage() const override { return !isValid() || pageLength() == 0; }
 
   // Valid page with all four header bytes inside the limit.
   bool headerReadable() const { return isValid() && limit() >= headerLength_c; }
@@ -52,6 +65,18 @@ class QXSCSI_EXPORT DesignationDescriptorPage final : public QXScsiIterativePage
   }
   // Designator bytes really present: the length field cut to the limit.
   unsigned short availableDesignatorLength() const;
+  // Equal sizes and bytes, read only within the limits: a page cut short by its limit equals none.
+  bool operator==(const DesignationDescriptorPage& other) const {
+    return pageSize() <= limit() && other.pageSize() <= other.limit() &&
+           QXScsiIterativePage::operator==(other);
+  }
+  bool operator!=(const DesignationDescriptorPage& other) const { return !(*this == other); }
+
+ private:
+  // Address of the last byte of length bytes at p (the byte before p for length 0).
+  static std::uintptr_t lastByte(const unsigned char* p, unsigned short length) {
+    return reinterpret_cast<std::uintptr_t>(p) + length - std::uintptr_t{1};
+  }
 };
 
 // A list of designation descriptors. Answers borrowed pages kept by the list, so walking it

@@ -31,8 +31,12 @@ class QXSCSI_EXPORT iterator_base {
   // A new iterator state over a duplicate of the list, standing where this one stands.
   iterator_base(const iterator_base& other, bool duplicateList);
 
-  // Steps the input walk once; marks last at the end.
-  void stepInput();
+  // Steps the input walk once; marks last at the end. A list handed over leaves nothing to walk.
+  void stepInput() {
+    first_ = false;
+    if (last_) return;
+    if (list_ == nullptr || list_->empty() || list_->next(*cursor_) == nullptr) last_ = true;
+  }
   // Moves the cursor past the descriptor it stands on, within the room left in the buffer.
   void stepOutput();
 
@@ -40,6 +44,9 @@ class QXSCSI_EXPORT iterator_base {
   mutable std::unique_ptr<QXScsiListOfIterativePages> list_;
   bool first_;
   bool last_;
+
+  // The cursor's beginning (null without a cursor).
+  const unsigned char* beginning() const { return cursor_ != nullptr ? cursor_->pageBeginning() : nullptr; }
 
  private:
   void setUp();
@@ -65,10 +72,12 @@ class QXSCSI_EXPORT input_iterator : public iterator_base {
   input_iterator& operator=(const input_iterator& other) = default;
 
   // Both first, or both last, or cursors at the same address.
-  bool operator==(const input_iterator& other) const;
+  bool operator==(const input_iterator& other) const {
+    return (first_ && other.first_) || (last_ && other.last_) || beginning() == other.beginning();
+  }
   bool operator!=(const input_iterator& other) const { return !(*this == other); }
   // A copy of the cursor page (the bytes stay the caller's).
-  QXScsiIterativePage operator*() const { return *cursor_; }
+  QXScsiIterativePage operator*() const { return cursor_ != nullptr ? *cursor_ : QXScsiIterativePage(0ul); }
   // One step of the walk; marks last at the end.
   input_iterator& operator++() {
     stepInput();

@@ -12,10 +12,14 @@ class QXSCSI_EXPORT QXScsiBufferPage {
   // Refers to the caller's bytes, which the caller keeps alive.
   QXScsiBufferPage(const unsigned char* beginning, unsigned long size, unsigned long limit);
   // Copies beginning, size and limit; the bytes stay with their owner.
-  QXScsiBufferPage(const QXScsiBufferPage& other);
-  QXScsiBufferPage& operator=(const QXScsiBufferPage& other);
+  QXScsiBufferPage(const QXScsiBufferPage& other)
+      : beginning_(other.beginning_), size_(other.size_), limit_(other.limit_) {}
+  QXScsiBufferPage& operator=(const QXScsiBufferPage& other) {
+    setBufferPage(other.beginning_, other.size_, other.limit_);
+    return *this;
+  }
 
-  virtual ~QXScsiBufferPage();
+  virtual ~QXScsiBufferPage() {}
   // Writes title (default "BUFFER PAGE:"), "buffer length: " and "buffer limit: " into the caller's stream.
   virtual std::ostrstream& traceTo(std::ostrstream& out, short level, const char* title,
                                    bool terminate) const;
@@ -51,11 +55,14 @@ class QXSCSI_EXPORT QXScsiIterativePage : public QXScsiBufferPage {
   explicit QXScsiIterativePage(unsigned long limit);
   // On the caller's bytes.
   QXScsiIterativePage(const unsigned char* beginning, unsigned long size, unsigned long limit);
-  QXScsiIterativePage(const QXScsiIterativePage& other);
+  QXScsiIterativePage(const QXScsiIterativePage& other) : QXScsiBufferPage(other) {}
   // Copies beginning, size and limit; the object keeps its own class.
-  QXScsiIterativePage& operator=(const QXScsiIterativePage& other);
+  QXScsiIterativePage& operator=(const QXScsiIterativePage& other) {
+    QXScsiBufferPage::operator=(other);
+    return *this;
+  }
 
-  ~QXScsiIterativePage() override;
+  ~QXScsiIterativePage() override {}
   // Writes title (default "BUFFER PAGE"), "page length: " and "actual page length: ".
   std::ostrstream& traceTo(std::ostrstream& out, short level, const char* title,
                            bool terminate) const override;

@@ -8,16 +8,6 @@ QXScsiBufferPage::QXScsiBufferPage() : beginning_(nullptr), size_(0), limit_(0) 
 QXScsiBufferPage::QXScsiBufferPage(const unsigned char* beginning, unsigned long size, unsigned long limit)
     : beginning_(beginning), size_(size), limit_(limit) {}
 
-QXScsiBufferPage::QXScsiBufferPage(const QXScsiBufferPage& other)
-    : beginning_(other.beginning_), size_(other.size_), limit_(other.limit_) {}
-
-QXScsiBufferPage& QXScsiBufferPage::operator=(const QXScsiBufferPage& other) {
-  setBufferPage(other.beginning_, other.size_, other.limit_);
-  return *this;
-}
-
-QXScsiBufferPage::~QXScsiBufferPage() {}
-
 std::ostrstream& QXScsiBufferPage::traceTo(std::ostrstream& out, short level, const char* title,
                                            bool terminate) const {
   trace_.tracePrefix(out, title != nullptr ? title : "BUFFER PAGE:", level);

@@ -55,8 +55,6 @@ unsigned short DesignationDescriptorPage::nextPageLength(const unsigned char* be
   return beginning[3];
 }
 
-unsigned short DesignationDescriptorPage::pageLength() const { return designatorLength(); }
-
 unsigned short DesignationDescriptorPage::availableDesignatorLength() const {
   if (!headerReadable()) return 0;
   return static_cast<unsigned short>(std::min<unsigned long>(designatorLength(), limit() - headerLength_c));
@@ -87,8 +85,10 @@ DesignationDescriptorList DesignationDescriptorList::fromVpdPage(const unsigned 
 
 QXScsiIterativePage* DesignationDescriptorList::actualPagePtr(QXScsiIterativePage& page,
                                                               bool& borrowed) const {
-  reader_.offsetPageBeginning(page.pageBeginning(), page.pageSize(), page.limit());
   borrowed = true;
+  // The list's own pages are of the format's class already (iterators walk with cursor_).
+  if (&page == &cursor_ || &page == &reader_) return &page;
+  reader_.offsetPageBeginning(page.pageBeginning(), page.pageSize(), page.limit());
   return &reader_;
 }
 

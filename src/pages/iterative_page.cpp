@@ -11,15 +11,6 @@ QXScsiIterativePage::QXScsiIterativePage(const unsigned char* beginning, unsigne
                                          unsigned long limit)
     : QXScsiBufferPage(beginning, size, limit) {}
 
-QXScsiIterativePage::QXScsiIterativePage(const QXScsiIterativePage& other) : QXScsiBufferPage(other) {}
-
-QXScsiIterativePage& QXScsiIterativePage::operator=(const QXScsiIterativePage& other) {
-  QXScsiBufferPage::operator=(other);
-  return *this;
-}
-
-QXScsiIterativePage::~QXScsiIterativePage() {}
-
 std::ostrstream& QXScsiIterativePage::traceTo(std::ostrstream& out, short level, const char* title,
                                               bool terminate) const {
   trace().tracePrefix(out, title != nullptr ? title : "BUFFER PAGE", level);

@@ -67,13 +67,6 @@ void iterator_base::setUp() {
   cursor_ = &list_->actualPage(start);
 }
 
-void iterator_base::stepInput() {
-  first_ = false;
-  if (last_) return;
-  // An iterator that handed its list over has nothing to walk.
-  if (list_ == nullptr || list_->empty() || list_->next(*cursor_) == nullptr) last_ = true;
-}
-
 void iterator_base::stepOutput() {
   first_ = false;
   if (cursor_ == nullptr || !cursor_->isValid()) return;
@@ -87,14 +80,6 @@ void iterator_base::stepOutput() {
   }
   const unsigned long length = static_cast<unsigned long>(to - from);
   cursor_->offsetPageBeginning(cursor_->pageBeginning() + length, 0, room - length);
-}
-
-bool input_iterator::operator==(const input_iterator& other) const {
-  if (first_ && other.first_) return true;
-  if (last_ && other.last_) return true;
-  const unsigned char* mine = cursor_ != nullptr ? cursor_->pageBeginning() : nullptr;
-  const unsigned char* theirs = other.cursor_ != nullptr ? other.cursor_->pageBeginning() : nullptr;
-  return mine == theirs;
 }
 
 input_iterator input_iterator::operator++(int) {

@@ -89,6 +89,18 @@ TEST_F(DesignationTest, LengthFieldRunningPastTheBufferIsCutToTheLimit) {
             "association: 0\ndesignator type: 1\ndesignator: 41 42\n");
 }
 
+TEST_F(DesignationTest, PagesCutShortCompareWithoutReadingPastTheLimit) {
+  const std::vector<unsigned char> six = {0x02, 0x01, 0x00, 0x08, 'A', 'B'};
+  const DesignationDescriptorPage cut(six.data(), 12, six.size());
+  EXPECT_FALSE(cut == DesignationDescriptorPage(six.data(), 12, six.size()));
+  std::vector<unsigned char> a, b;
+  addNaa(a);
+  addNaa(b);
+  EXPECT_TRUE(DesignationDescriptorPage(a.data(), 12, 12) == DesignationDescriptorPage(b.data(), 12, 12));
+  b[11] = 1;
+  EXPECT_TRUE(DesignationDescriptorPage(a.data(), 12, 12) != DesignationDescriptorPage(b.data(), 12, 12));
+}
+
 TEST_F(DesignationTest, DescriptorRunningPastTheListIsGivenOutWithTheBytesPresent) {
   std::vector<unsigned char> b;
   addNaa(b);

@@ -173,6 +173,19 @@ TEST_F(IteratorsTest, CreatedPagesAndOwnedListsAreReleased) {
   EXPECT_EQ(live, 0);  // list leaks and page leaks show up under the sanitizer build too
 }
 
+TEST_F(IteratorsTest, IteratorWithoutAListIsAtTheEnd) {
+  input_iterator none{std::unique_ptr<QXScsiListOfIterativePages>()};
+  EXPECT_TRUE(none.last());
+  EXPECT_FALSE((*none).isValid());
+  ++none;
+  EXPECT_TRUE(none.last());
+  EXPECT_TRUE(none == end(list));
+  output_iterator out(std::unique_ptr<QXScsiListOfIterativePages>(), 3);
+  EXPECT_TRUE(out.last());
+  ++out;
+  EXPECT_TRUE(out.last());
+}
+
 TEST_F(IteratorsTest, OutputIteratorOfBaseClassesStaysPut) {
   BaseList base(bytes.data(), 12, 12);
   output_iterator out = begin_output_iterator(base);

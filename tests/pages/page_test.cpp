@@ -1,6 +1,8 @@
 // Buffer pages and iterative pages: validity, copies, lengths, end test, equality and trace text.
 #include <gtest/gtest.h>
 
+#include <cstddef>
+#include <cstring>
 #include <string>
 
 #include "qxscsi/pages.h"
@@ -30,6 +32,16 @@ class FixedPage : public QXScsiIterativePage {
   unsigned short header_;
 };
 
+// Position of a virtual operation in its class's table (Itanium C++ ABI: a pointer to a virtual
+// member holds 1 + its byte offset in the table; a destructor takes two entries).
+template <class Member>
+std::ptrdiff_t slot(Member member) {
+  std::ptrdiff_t raw[2];
+  static_assert(sizeof(member) == sizeof(raw), "Itanium member pointer");
+  std::memcpy(raw, &member, sizeof(raw));
+  return (raw[0] - 1) / static_cast<std::ptrdiff_t>(sizeof(void*));
+}
+
 class PageTest : public ::testing::Test {
  protected:
   ~PageTest() override { os.freeze(false); }
@@ -38,6 +50,24 @@ class PageTest : public ::testing::Test {
   std::ostrstream os;
   unsigned char bytes[32] = {};
 };
+
+TEST_F(PageTest, VirtualOperationsKeepTheirSlots) {
+  EXPECT_EQ(slot(&QXScsiBufferPage::traceTo), 2);  // behind the destructor
+  EXPECT_EQ(slot(&QXScsiIterativePage::traceTo), 2);
+  EXPECT_EQ(slot(&QXScsiIterativePage::checkNoPages), 3);
+  EXPECT_EQ(slot(&QXScsiIterativePage::minPageLength), 4);
+  EXPECT_EQ(slot(&QXScsiIterativePage::checkTerminate), 5);
+  EXPECT_EQ(slot(&QXScsiIterativePage::nextPageLength), 6);
+  EXPECT_EQ(slot(&QXScsiIterativePage::actualPageLength), 7);
+  EXPECT_EQ(slot(&QXScsiIterativePage::nextPageBeginning), 8);
+  EXPECT_EQ(slot(&QXScsiIterativePage::lastPage), 9);
+  EXPECT_EQ(slot(&QXScsiIterativePage::pageLength), 10);
+  EXPECT_EQ(slot(&QXScsiListOfIterativePages::actualPagePtr), 0);
+  EXPECT_EQ(slot(&QXScsiListOfIterativePages::duplicate), 3);  // behind the destructor
+  EXPECT_EQ(slot(&QXScsiListOfIterativePages::copy), 4);
+  EXPECT_EQ(slot(&QXScsiListOfIterativePages::actualPage), 5);
+  EXPECT_EQ(slot(&QXScsiListOfIterativePages::traceTo), 6);
+}
 
 TEST_F(PageTest, DefaultBufferPageIsInvalidAndTracesZeros) {
   QXScsiBufferPage page;
