@@ -68,7 +68,7 @@ void Disk::readWrite(Exchange& x, bool write) {
   if (cdb[1] & 0xE0) return x.invalidField(1, 7);  // protection information is not offered
   uint64_t lba = getBe32(cdb + 2);
   uint64_t count = getBe16(cdb + 7);
-  if (lba + count > capacity_) return x.fail(Sense(illegalRequest_c, 0x21, 0x00));
+  if (lba >= capacity_ || lba + count > capacity_) return x.fail(Sense(illegalRequest_c, 0x21, 0x00));
   if (count == 0) return;
   unsigned char* medium = units_[x.lun()].blocks.data() + lba * block_;
   unsigned long n = static_cast<unsigned long>(count * block_);

@@ -53,3 +53,67 @@ inline Bytes be32(uint32_t v) {
 }
 
 }  // namespace qxscsi::backends::emulated::testing
+
+namespace qxscsi::backends::emulated::testing {
+
+// A 32-byte identification CSCD descriptor (E4h) naming `designator` (a whole designation
+// descriptor: 4-byte header and designator) on a disk of `block`-byte blocks.
+inline Bytes identificationDescriptor(const unsigned char* designator, uint32_t block) {
+  Bytes d(32, 0);
+  d[0] = 0xE4;
+  for (unsigned i = 0; i < 4u + designator[3] && i < 24; ++i) d[4 + i] = designator[i];
+  d[4] &= 0x0F;
+  d[5] &= 0x3F;
+  d[29] = static_cast<unsigned char>(block >> 16);
+  d[30] = static_cast<unsigned char>(block >> 8);
+  d[31] = static_cast<unsigned char>(block);
+  return d;
+}
+
+// A block-to-block segment descriptor (02h) of 28 bytes.
+inline Bytes blockSegment(unsigned source, unsigned destination, unsigned blocks, uint64_t from,
+                          uint64_t to) {
+  Bytes s(28, 0);
+  s[0] = 0x02;
+  s[3] = 0x18;
+  s[5] = static_cast<unsigned char>(source);
+  s[7] = static_cast<unsigned char>(destination);
+  s[10] = static_cast<unsigned char>(blocks >> 8);
+  s[11] = static_cast<unsigned char>(blocks);
+  for (int i = 0; i < 8; ++i) {
+    s[12 + i] = static_cast<unsigned char>(from >> (56 - 8 * i));
+    s[20 + i] = static_cast<unsigned char>(to >> (56 - 8 * i));
+  }
+  return s;
+}
+
+// A LID1 EXTENDED COPY parameter list.
+inline Bytes copyParameterList(unsigned char listId, unsigned char usage, const std::vector<Bytes>& cscds,
+                               const std::vector<Bytes>& segments) {
+  Bytes p(16, 0);
+  p[0] = listId;
+  p[1] = static_cast<unsigned char>(usage << 3);
+  size_t cscdBytes = 0, segmentBytes = 0;
+  for (const Bytes& c : cscds) cscdBytes += c.size();
+  for (const Bytes& s : segments) segmentBytes += s.size();
+  p[2] = static_cast<unsigned char>(cscdBytes >> 8);
+  p[3] = static_cast<unsigned char>(cscdBytes);
+  p[10] = static_cast<unsigned char>(segmentBytes >> 8);
+  p[11] = static_cast<unsigned char>(segmentBytes);
+  for (const Bytes& c : cscds) p.insert(p.end(), c.begin(), c.end());
+  for (const Bytes& s : segments) p.insert(p.end(), s.begin(), s.end());
+  return p;
+}
+
+// The 16-byte EXTENDED COPY CDB for a parameter list of `length` bytes.
+inline Bytes extendedCopyCdb(uint32_t length) {
+  Bytes c(16, 0);
+  c[0] = 0x83;
+  c[10] = static_cast<unsigned char>(length >> 24);
+  c[11] = static_cast<unsigned char>(length >> 16);
+  c[12] = static_cast<unsigned char>(length >> 8);
+  c[13] = static_cast<unsigned char>(length);
+  return c;
+}
+
+}  // namespace qxscsi::backends::emulated::testing
