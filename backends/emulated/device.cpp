@@ -36,11 +36,6 @@ void Exchange::send(const unsigned char* bytes, unsigned long n) {
   outcome_.transferred = k;
 }
 
-unsigned char* Exchange::receiveBuffer(unsigned long n) {
-  outcome_.transferred = std::min(n, expected_);
-  return data_;
-}
-
 void Exchange::fail(const Sense& sense) {
   outcome_.status = checkCondition_c;
   outcome_.sense.assign(sense.bytes().begin(), sense.bytes().end());

@@ -49,8 +49,6 @@ class QXSCSI_EXPORT Exchange {
   // Data in: copies at most expected() of the `n` bytes to the host.
   void send(const unsigned char* bytes, unsigned long n);
   void send(const std::vector<unsigned char>& bytes) { send(bytes.data(), bytes.size()); }
-  // Host buffer for a data-in transfer of exactly `n` <= expected() bytes, written in place.
-  unsigned char* receiveBuffer(unsigned long n);
 
   // CHECK CONDITION with `sense`.
   void fail(const Sense& sense);

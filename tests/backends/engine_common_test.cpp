@@ -27,18 +27,6 @@ TEST_F(EngineCommonTest, StandardInquiryDataByteForByte) {
   EXPECT_EQ(buffer, expected);
 }
 
-TEST_F(EngineCommonTest, InquiryReportsTypeAndRemovableMediumPerDeviceType) {
-  auto tape = makeDevice("emulated:tape");
-  auto changer = makeDevice("emulated:changer");
-  in(*tape, {0x12, 0, 0, 0, 36, 0}, buffer, 36);
-  EXPECT_EQ(buffer[0], 0x01);
-  EXPECT_EQ(buffer[1], 0x80);
-  EXPECT_EQ(std::string(buffer.begin() + 16, buffer.begin() + 32), "EMULATED TAPE   ");
-  in(*changer, {0x12, 0, 0, 0, 36, 0}, buffer, 36);
-  EXPECT_EQ(buffer[0], 0x08);
-  EXPECT_EQ(buffer[5], 0x00);  // only the disk has a copy manager
-}
-
 TEST_F(EngineCommonTest, InquiryShorterAllocationTouchesOnlyThatManyBytes) {
   Bytes cdb = {0x12, 0, 0, 0, 5, 0};
   buffer.assign(16, 0xEE);
@@ -102,15 +90,6 @@ TEST_F(EngineCommonTest, UnknownOperationCodeAnswersInvalidCommandOperationCode)
   EXPECT_EQ(o.sense, sense(0x05, 0x20, 0x00));
 }
 
-TEST_F(EngineCommonTest, RequestSenseReturnsLastCheckConditionOnceThenNoSense) {
-  none(*disk, {0xC0, 0, 0, 0, 0, 0});
-  Outcome o = in(*disk, {0x03, 0, 0, 0, 18, 0}, buffer, 18);
-  EXPECT_EQ(o.status, 0);
-  EXPECT_EQ(buffer, sense(0x05, 0x20, 0x00));
-  in(*disk, {0x03, 0, 0, 0, 18, 0}, buffer, 18);
-  EXPECT_EQ(buffer, sense(0x00, 0x00, 0x00));
-}
-
 TEST_F(EngineCommonTest, RequestSenseKeepsSensePerLogicalUnit) {
   none(*disk, {0xC0, 0, 0, 0, 0, 0}, 1);
   in(*disk, {0x03, 0, 0, 0, 18, 0}, buffer, 18, 0);
@@ -125,13 +104,6 @@ TEST_F(EngineCommonTest, RequestSenseShortAllocationAndDescriptorFormat) {
   o = in(*disk, {0x03, 1, 0, 0, 18, 0}, buffer, 18);
   EXPECT_EQ(o.status, 2);
   EXPECT_EQ(o.sense[12], 0x24);
-}
-
-TEST_F(EngineCommonTest, TestUnitReadyIsGood) {
-  Outcome o = none(*disk, {0, 0, 0, 0, 0, 0});
-  EXPECT_TRUE(o.executed);
-  EXPECT_EQ(o.status, 0);
-  EXPECT_TRUE(o.sense.empty());
 }
 
 TEST_F(EngineCommonTest, ReportLunsListsEveryUnit) {

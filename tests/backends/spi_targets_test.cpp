@@ -302,6 +302,21 @@ TEST_F(SpiTargetsTest, UnknownNameAndHandleWithoutBackEnd) {
   EXPECT_EQ(adopted.handle(), -1);
 }
 
+TEST_F(SpiTargetsTest, CallersHandleIsAdoptedAsTheInterfaceDescribes) {
+  QXScsiSPITarget t("emulated:disk");
+  int five = 5, six = 6, none = QXScsi::invalidHandleValue_c;
+  EXPECT_TRUE(t.access(&five));
+  EXPECT_EQ(t.handle(), 5);
+  EXPECT_TRUE(t.getScsiTargetImpl()->implicitReleaseDisabled());
+  EXPECT_FALSE(t.access(&six));  // the implementation holds one already
+  EXPECT_EQ(t.handle(), 5);
+  EXPECT_TRUE(t.access(&none));
+  EXPECT_EQ(t.handle(), -1);
+  Record r(t.cmdTestUnitReady());  // the device stays open
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->scsiStatus(), 0);
+}
+
 TEST_F(SpiTargetsTest, AssignedTargetsShareOneOpeningAndCloseTogether) {
   QXScsiSPITarget a("emulated:disk?id=share");
   QXScsiSPITarget b;
