@@ -146,4 +146,9 @@ bool RoutingTarget::isTargetState(unsigned long state) const {
   return inner_ ? inner_->isTargetState(state) : false;
 }
 
+QXScsiTargetImpl* routedImplementation(QXScsiTargetImpl* impl) {
+  auto* routing = dynamic_cast<RoutingTarget*>(impl);
+  return routing ? routing->routed() : impl;
+}
+
 }  // namespace qxscsi::backends

@@ -240,6 +240,20 @@ TEST_F(InstallTest, CustomBackEndListAndABackEndThatMakesNothing) {
   EXPECT_EQ(t.implementationError(), unknownDeviceName_c);
 }
 
+TEST_F(InstallTest, RoutedImplementationIsTheBackEndsOwn) {
+  EXPECT_EQ(routedImplementation(nullptr), nullptr);
+  QXScsiTarget t;
+  QXScsiTargetImpl* router = t.getScsiTargetImpl();
+  ASSERT_NE(router, nullptr);
+  EXPECT_EQ(routedImplementation(router), nullptr);  // nothing routed yet
+  ASSERT_TRUE(open(t, "emulated:disk"));
+  QXScsiTargetImpl* routed = routedImplementation(router);
+  ASSERT_NE(routed, nullptr);
+  EXPECT_NE(routed, router);
+  EXPECT_EQ(routedImplementation(routed), routed);
+  EXPECT_EQ(routed->adapter(), 0);
+}
+
 TEST_F(InstallTest, ListsTheEmulatedDevices) {
   std::vector<std::string> names = installation->devices();
   EXPECT_EQ(names, (std::vector<std::string>{"emulated:disk", "emulated:tape", "emulated:changer"}));

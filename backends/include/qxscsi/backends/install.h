@@ -59,4 +59,9 @@ QXSCSI_EXPORT std::unique_ptr<Installation> install();
 // Null when another installation is alive.
 QXSCSI_EXPORT std::unique_ptr<Installation> install(std::vector<std::unique_ptr<Backend>> backends);
 
+// The implementation that a target's implementation `impl` (borrowed) routed its device name to,
+// for queries of one back-end's own (for instance a residual count): null while nothing is routed,
+// `impl` itself when it is not the routing implementation, null for null.
+QXSCSI_EXPORT QXScsiTargetImpl* routedImplementation(QXScsiTargetImpl* impl);
+
 }  // namespace qxscsi::backends
