@@ -1,0 +1,64 @@
+#!/usr/bin/env python3
+"""Writes the seed corpus of every fuzz target into corpus/<target>/ (run from anywhere).
+
+Each seed follows the input layout that its target reads; the names say what it covers."""
+import os
+import struct
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SEEDS = {}
+
+
+def seed(target, name, data):
+    SEEDS.setdefault(target, {})[name] = bytes(data)
+
+
+def u16(v):
+    return struct.pack(">H", v)
+
+
+def u32(v):
+    return struct.pack(">I", v)
+
+
+# sense_data: mode, view (shape, [u16 length], bytes), additionalSense max, then per mode.
+FIXED = bytes.fromhex("700005000001020A00000000240000C00002")
+seed("sense_data", "fixed_format_18", [0] + [0x00] + list(u16(18)) + list(FIXED) + list(u16(100)))
+seed("sense_data", "short_view_5", [0, 0x00] + list(u16(5)) + list(FIXED[:5]) + list(u16(4)))
+seed("sense_data", "additional_past_view", [0, 0x00] + list(u16(20)) + [0x70, 0, 5, 0, 0, 0, 0, 0xF0] + [0] * 12 + list(u16(300)))
+seed("sense_data", "no_buffer_length_9", [0, 0x0F] + list(u16(9)) + list(u16(8)))
+seed("sense_data", "copy_255_into_18", [1, 0x00] + list(u16(18)) + [0] * 18 + list(u16(0)) + [0x08 | (5 << 4)] + list(FIXED) + list(u16(0)) + list(u16(0)))
+seed("sense_data", "copy_18_into_255", [1, 0x08 | (5 << 4)] + list(u16(0)) + [0x00] + list(u16(18)) + list(FIXED) + list(u16(0)) + list(u16(0)))
+seed("sense_data", "copy_from_256", [1, 0x00] + list(u16(40)) + [0] * 40 + list(u16(0)) + [0x08 | (6 << 4)] + [0x71] * 4 + list(u16(0)))
+seed("sense_data", "copy_into_empty_buffer", [1, 0x08] + list(u16(0)) + [0x00] + list(u16(18)) + list(FIXED) + list(u16(0)))
+seed("sense_data", "copy_overlapping", [2, 0x00] + list(u16(30)) + list(FIXED) + [1] * 12 + list(u16(0)) + list(u16(4)) + list(u16(20)) + list(u16(0)))
+seed("sense_data", "record_keeps_255_of_300", [3, 0x08 | (8 << 4)] + list(FIXED) + [0x5A] * 282 + list(u16(0)) + list(u16(255)))
+
+# descriptor_list: shape, [header], size mode, claimed size, operations, u16 length, bytes, choices.
+TWO = [1, 3, 0, 2, 0xAA, 0xBB, 2, 0, 0, 1, ord("x")]
+seed("descriptor_list", "designation_two", [0x00, 0] + list(u32(0)) + [7] + list(u16(len(TWO))) + TWO + [2, 1, 0, 5, 1, 3, 0, 0, 1])
+seed("descriptor_list", "designation_runs_past_buffer", [0x00, 0] + list(u32(0)) + [7] + list(u16(5)) + [1, 3, 0, 0x20, 0xAA] + [1, 1, 0x20, 1])
+seed("descriptor_list", "designation_header_cut", [0x00, 0] + list(u32(0)) + [7] + list(u16(3)) + [1, 3, 0] + [0, 0])
+seed("descriptor_list", "designation_size_claims_more", [0x00, 2] + list(u32(0x12345678)) + [7] + list(u16(len(TWO))) + TWO + [3, 0, 1, 0])
+seed("descriptor_list", "designation_size_zero", [0x00, 3] + list(u32(0)) + [7] + list(u16(len(TWO))) + TWO + [1, 0, 0])
+VPD = [0x00, 0x83, 0x00, 0x0C, 0x01, 0x03, 0x00, 0x08, 0x60, 0x01, 0x40, 0x51, 0x23, 0x45, 0x67, 0x89]
+seed("descriptor_list", "designation_vpd_page", [0x02, 0] + list(u32(0)) + [7] + list(u16(len(VPD))) + VPD + [1, 0, 4, 0])
+seed("descriptor_list", "designation_vpd_page_cut", [0x02, 0] + list(u32(0)) + [7] + list(u16(9)) + VPD[:9] + [1, 0, 0])
+seed("descriptor_list", "long_header_longer_than_data", [0x01, 8, 0] + list(u32(0)) + [7] + list(u16(3)) + [9, 9, 9] + [1, 0, 0, 0])
+seed("descriptor_list", "long_header_cut_no_pages", [0x03, 8, 0] + list(u32(0)) + [7] + list(u16(5)) + [9] * 5 + [0, 0])
+LONG = [0xA, 0xB, 0, 2, 0xC1, 0xC2, 0xD, 0xE, 0, 1, 0xD1, 0, 0, 0, 0]
+seed("descriptor_list", "long_header_created_pages", [0x05, 4, 0] + list(u32(0)) + [7] + list(u16(len(LONG))) + LONG + [2, 1, 0, 0, 3, 0, 0, 1, 1])
+seed("descriptor_list", "long_header_none_when_cut", [0x09, 6, 0] + list(u32(0)) + [7] + list(u16(8)) + [0, 0, 0, 0, 0, 1, 0xFF, 0xFF] + [1, 0])
+
+
+def main():
+    for target, seeds in SEEDS.items():
+        folder = os.path.join(HERE, "corpus", target)
+        os.makedirs(folder, exist_ok=True)
+        for name, data in seeds.items():
+            with open(os.path.join(folder, name), "wb") as f:
+                f.write(data)
+
+
+if __name__ == "__main__":
+    main()
