@@ -15,3 +15,7 @@ bash scripts/build.sh build-asan -DQXSCSI_SANITIZE=ON -DQXSCSI_BUILD_BENCHMARKS=
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1:detect_stack_use_after_return=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 (cd build-asan && ctest --output-on-failure -j "$jobs" --timeout 900)
+
+echo "== fuzz build (clang, libFuzzer + ASan + UBSan): every target fuzzed for 30 s"
+bash scripts/fuzz.sh --build-only
+(cd build-fuzz && ctest --output-on-failure -L fuzz -j "$jobs" --timeout 900)
