@@ -50,6 +50,31 @@ LONG = [0xA, 0xB, 0, 2, 0xC1, 0xC2, 0xD, 0xE, 0, 1, 0xD1, 0, 0, 0, 0]
 seed("descriptor_list", "long_header_created_pages", [0x05, 4, 0] + list(u32(0)) + [7] + list(u16(len(LONG))) + LONG + [2, 1, 0, 0, 3, 0, 0, 1, 1])
 seed("descriptor_list", "long_header_none_when_cut", [0x09, 6, 0] + list(u32(0)) + [7] + list(u16(8)) + [0, 0, 0, 0, 0, 1, 0xFF, 0xFF] + [1, 0])
 
+# report_luns: commands - 1, then per command: capacity choice (+ its bytes), null-count byte, and the
+# device's answer: control (bit 3: fill the buffer; bit 4: sense; bits 0-2 zero: not carried out),
+# error choice, [u16 data length], data, status choice, [sense length choice, sense bytes].
+def luns_header(length, entries):
+    data = list(u32(length))+[0] * 4
+    for lun in entries:
+        data += [0, lun, 0, 0, 0, 0, 0, 0]
+    return data
+
+TWO_LUNS = luns_header(16, [0, 1])
+# capacity 4 (choice 2: b % 17 with b = 4 + 17 * k and b % 8 == 2 -> b = 106)
+seed("report_luns", "capacity_4_two_luns", [0, 106, 0, 0x09, 0] + TWO_LUNS[:36] + [0])
+seed("report_luns", "capacity_0_header_only", [0, 0, 0, 0x09, 0] + list(u32(40)) + [0])
+seed("report_luns", "capacity_2_of_5", [0, 2, 0, 0x01, 0] + list(u16(60)) + luns_header(40, [3, 4, 5, 6, 7]) + [0])
+seed("report_luns", "length_not_multiple_of_8", [0, 3] + list(u16(8)) + [0, 0x01, 0] + list(u16(30)) + luns_header(20, [9, 8, 7]) + [0])
+seed("report_luns", "claims_more_than_returned", [0, 3] + list(u16(8)) + [0, 0x01, 0] + list(u16(12)) + list(u32(0xFFFFFFF8)) + [0, 0, 0, 0, 0, 5, 0, 0] + [0])
+seed("report_luns", "check_condition_sense_18", [0, 106, 0, 0x11, 0] + list(u16(0)) + [3, 3] + list(FIXED))
+seed("report_luns", "check_condition_no_sense", [0, 106, 0, 0x01, 0] + list(u16(0)) + [3])
+seed("report_luns", "busy_conflict_full", [2, 106, 0, 0x01, 0] + list(u16(0)) + [4, 106, 0, 0x01, 0] + list(u16(0)) + [5, 106, 0, 0x01, 0] + list(u16(0)) + [6])
+seed("report_luns", "sense_255_and_300", [1, 106, 0, 0x11, 0] + list(u16(0)) + [3, 8] + [0x70] * 255 + [106, 0, 0x11, 0] + list(u16(0)) + [3, 10] + [0x72] * 300)
+seed("report_luns", "timed_out_not_executed", [0, 106, 0, 0x00, 9])
+seed("report_luns", "timed_out_reported_in_record", [0, 106, 0, 0x41, 9] + list(u16(0)) + [0])
+seed("report_luns", "capacity_refused", [1, 4, 0, 0, 5, 0, 0])
+seed("report_luns", "null_list_and_null_count", [1, 0xF0, 0, 0x09, 0] + list(u32(16)) + [0, 106, 0xFF])
+
 
 def main():
     for target, seeds in SEEDS.items():
