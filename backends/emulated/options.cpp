@@ -1,6 +1,8 @@
 // Parsing and checking of emulated device names.
 #include "options.h"
 
+#include "hostile.h"
+
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -28,6 +30,7 @@ const Spec specs_c[] = {
     {"*", "serial", false, 0, 0, 0},        {"disk", "capacity", true, 1, 0xFFFFFFFFul, 2048},
     {"disk", "block", true, 1, 65536, 512}, {"tape", "capacity", true, 1, maxBytesPerDevice_c, 1048576},
     {"changer", "slots", true, 1, 1024, 8}, {"changer", "drives", true, 1, 64, 1},
+    {"*", "hostile", false, 0, 0, 0},
 };
 
 const char* const types_c[] = {"disk", "tape", "changer"};
@@ -139,6 +142,9 @@ bool Options::parse(const std::string& name, Options& out, std::string& error) {
         value = std::to_string(v);
       } else if (key == "serial" && !serialCharacters(value)) {
         error = "option serial=\"" + value + "\" must be 1 to 16 letters, digits, '-' or '_'";
+        return false;
+      } else if (Hostility mode; key == "hostile" && (value.empty() || !hostilityFrom(value, mode))) {
+        error = "option hostile=\"" + value + "\" is not one of " + hostilityNames();
         return false;
       }
       out.values_[key] = value;

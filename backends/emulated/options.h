@@ -9,7 +9,8 @@
 // disk: capacity (blocks per unit, default 2048), block (bytes per block, 1..65536,
 // default 512). tape: capacity (bytes per unit, default 1048576). changer: slots
 // (storage elements, 1..1024, default 8), drives (data transfer elements, 1..64,
-// default 1). Values are decimal; a key may appear once.
+// default 1). Values are decimal; a key may appear once. Any type: hostile (a misbehaving
+// device; the modes are listed in hostile.h).
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,8 @@
 // Opening emulated devices and carrying out commands on them.
 #include "target.h"
 
+#include "hostile.h"
+
 #include "qxscsi/commands.h"
 #include "qxscsi/devices.h"
 
@@ -114,7 +116,14 @@ bool EmulatedTarget::executeCommand(QXScsiCmd& cmd, const QXScsiDevice&) {
   cmd.getCmdData(data, length, direction);
   // The record refers to the caller's writable buffer; data-in commands write into it.
   Command command{cdb, cdbLength, direction, const_cast<unsigned char*>(data), length};
-  Outcome outcome = shared_->device->execute(targetLun(cmd), command);
+  Hostility hostility = Hostility::none;
+  hostilityFrom(options_.text("hostile"), hostility);
+  Mistreatment how;
+  Outcome outcome = executeHostile(*shared_->device, targetLun(cmd), command, hostility, how);
+  if (how.timedOut) {
+    setCmdErrorCode(cmd, commandTimeout_c, "the command timed out (hostile device)");
+    return fail(commandTimeout_c, "the command timed out (hostile device)");
+  }
   if (!outcome.executed) {
     setCmdErrorCode(cmd, invalidRequest_c, outcome.refusal.c_str());
     return fail(invalidRequest_c, outcome.refusal);
@@ -122,7 +131,8 @@ bool EmulatedTarget::executeCommand(QXScsiCmd& cmd, const QXScsiDevice&) {
   error_ = 0;
   message_.clear();
   setCmdScsiStatus(cmd, outcome.status);
-  if (!outcome.sense.empty()) setCmdSenseData(cmd, outcome.sense.data(), outcome.sense.size());
+  if (!outcome.sense.empty() || how.deliverEmptySense)
+    setCmdSenseData(cmd, outcome.sense.data(), outcome.sense.size());
   return true;
 }
 

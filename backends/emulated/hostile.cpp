@@ -1,0 +1,169 @@
+// Hostile emulated devices: wrong lengths, odd sense data, refusing statuses and timeouts.
+#include "hostile.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "bytes.h"
+
+namespace qxscsi::backends::emulated {
+namespace {
+
+struct Named {
+  const char* text;
+  Hostility mode;
+};
+
+const Named modes_c[] = {{"lengths", Hostility::lengths},
+                         {"descriptors", Hostility::descriptors},
+                         {"sense0", Hostility::sense0},
+                         {"sense1", Hostility::sense1},
+                         {"sense17", Hostility::sense17},
+                         {"sense18", Hostility::sense18},
+                         {"sense255", Hostility::sense255},
+                         {"nosense", Hostility::noSense},
+                         {"busy", Hostility::busy},
+                         {"conflict", Hostility::conflict},
+                         {"taskfull", Hostility::taskSetFull},
+                         {"timeout", Hostility::timeout}};
+
+constexpr unsigned char busy_c = 0x08;
+constexpr unsigned char reservationConflict_c = 0x18;
+constexpr unsigned char taskSetFull_c = 0x28;
+
+// ABORTED COMMAND, LOGICAL UNIT COMMUNICATION FAILURE (08h/00h), fixed format, VALID, SKSV, the
+// information field set and recognisable additional bytes; `n` bytes of it (at most 255).
+std::vector<unsigned char> senseOf(unsigned long n) {
+  std::vector<unsigned char> sense(255);
+  for (unsigned i = 18; i < sense.size(); ++i) sense[i] = static_cast<unsigned char>(i);
+  sense[0] = 0xF0;
+  sense[2] = 0x0B;
+  putBe32(&sense[3], 0xDEADBEEF);
+  sense[7] = n == 18 ? 10 : 0xFF;  // only the 18-byte record is honest about its length
+  putBe32(&sense[8], 0xC0FFEE00);
+  sense[12] = 0x08;
+  sense[15] = 0x80;
+  sense.resize(n);
+  return sense;
+}
+
+Outcome answered(unsigned char status, std::vector<unsigned char> sense = {}) {
+  Outcome outcome;
+  outcome.executed = true;
+  outcome.status = status;
+  outcome.sense = std::move(sense);
+  return outcome;
+}
+
+// Overwrites the length field of the returned data with a claim far beyond it; only bytes that
+// arrived are touched.
+void overstate(const unsigned char* cdb, unsigned char* data, unsigned long arrived) {
+  auto fits = [arrived](unsigned long end) { return end <= arrived; };
+  switch (cdb[0]) {
+    case 0x12:  // INQUIRY
+      if ((cdb[1] & 1) == 0 && fits(5)) data[4] = 0xFF;
+      if ((cdb[1] & 1) != 0 && fits(4)) putBe16(data + 2, 0xFFFF);
+      break;
+    case 0xA0:  // REPORT LUNS: not a multiple of 8 either
+      if (fits(4)) putBe32(data, 0xFFFFFFFC);
+      break;
+    case 0x03:  // REQUEST SENSE
+      if (fits(8)) data[7] = 0xFF;
+      break;
+    case 0x1A:  // MODE SENSE(6)
+      if (fits(1)) data[0] = 0xFF;
+      break;
+    case 0x5A:  // MODE SENSE(10)
+      if (fits(2)) putBe16(data, 0xFFFF);
+      break;
+    case 0x84:  // RECEIVE COPY RESULTS
+      if (fits(4)) putBe32(data, 0xFFFFFFFF);
+      break;
+    default:
+      break;
+  }
+}
+
+// VPD pages whose page length and first descriptor (designation descriptor length at byte 3,
+// or the first listed page) run past the data that arrived.
+void overrun(const unsigned char* cdb, unsigned char* data, unsigned long arrived) {
+  if (cdb[0] != 0x12 || (cdb[1] & 1) == 0 || arrived < 4) return;
+  putBe16(data + 2, static_cast<uint32_t>(std::min<unsigned long>(getBe16(data + 2) + 200, 0xFFFF)));
+  if (data[1] == 0x83 && arrived >= 8) data[7] = 0xFF;  // first designation descriptor's length
+}
+
+}  // namespace
+
+bool hostilityFrom(const std::string& text, Hostility& out) {
+  if (text.empty()) {
+    out = Hostility::none;
+    return true;
+  }
+  for (const Named& m : modes_c) {
+    if (text == m.text) {
+      out = m.mode;
+      return true;
+    }
+  }
+  return false;
+}
+
+const char* hostilityNames() {
+  return "lengths, descriptors, sense0, sense1, sense17, sense18, sense255, nosense, busy, conflict, "
+         "taskfull, timeout";
+}
+
+Outcome executeHostile(Device& device, unsigned lun, const Command& command, Hostility mode,
+                       Mistreatment& how) {
+  how = Mistreatment();
+  switch (mode) {
+    case Hostility::none:
+      return device.execute(lun, command);
+    case Hostility::sense0:
+      how.deliverEmptySense = true;
+      return answered(checkCondition_c);
+    case Hostility::sense1:
+      return answered(checkCondition_c, senseOf(1));
+    case Hostility::sense17:
+      return answered(checkCondition_c, senseOf(17));
+    case Hostility::sense18:
+      return answered(checkCondition_c, senseOf(18));
+    case Hostility::sense255:
+      return answered(checkCondition_c, senseOf(255));
+    case Hostility::noSense:
+      return answered(checkCondition_c);
+    case Hostility::busy:
+      return answered(busy_c);
+    case Hostility::conflict:
+      return answered(reservationConflict_c);
+    case Hostility::taskSetFull:
+      return answered(taskSetFull_c);
+    case Hostility::timeout:
+      how.timedOut = true;
+      return answered(good_c);
+    case Hostility::lengths:
+    case Hostility::descriptors:
+      break;
+  }
+  const bool dataIn = command.direction == 0 && command.data != nullptr && command.cdb != nullptr;
+  // The host's bytes as they were, so that a short transfer leaves the rest of them alone.
+  std::vector<unsigned char> before;
+  if (dataIn && mode == Hostility::lengths) before.assign(command.data, command.data + command.dataLength);
+  Outcome outcome = device.execute(lun, command);
+  if (!dataIn || !outcome.executed || outcome.status != good_c) return outcome;
+  const unsigned long arrived = std::min(outcome.transferred, command.dataLength);
+  if (mode == Hostility::descriptors) {
+    overrun(command.cdb, command.data, arrived);
+    return outcome;
+  }
+  overstate(command.cdb, command.data, arrived);
+  // Only part of the data arrives: past the first 8 bytes, half of the rest.
+  const unsigned long delivered = arrived > 8 ? arrived - (arrived - 8) / 2 : arrived;
+  if (arrived > delivered)
+    std::memcpy(command.data + delivered, before.data() + delivered, arrived - delivered);
+  outcome.transferred = delivered;
+  return outcome;
+}
+
+}  // namespace qxscsi::backends::emulated
