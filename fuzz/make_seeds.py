@@ -75,6 +75,26 @@ seed("report_luns", "timed_out_reported_in_record", [0, 106, 0, 0x41, 9] + list(
 seed("report_luns", "capacity_refused", [1, 4, 0, 0, 5, 0, 0])
 seed("report_luns", "null_list_and_null_count", [1, 0xF0, 0, 0x09, 0] + list(u32(16)) + [0, 106, 0xFF])
 
+# cli_hex: hex text as users type it, good and bad.
+for name, text in {"spaced": "12 00 00 00 24 00", "packed": "1200000024", "prefixed": "0x12,0x00,0x24",
+                   "colons": "12:00:00:00:24:00", "lone_digits": "0 0 5", "odd_group": "123",
+                   "bad_character": "12 zz", "prefix_only": "0x", "mixed_case": "aB Cd-EF\t0a\r\n",
+                   "long_line": " ".join("%02x" % (i & 0xFF) for i in range(300))}.items():
+    seed("cli_hex", name, text.encode())
+
+# cli_sense: selector (even: raw bytes, odd: hex text), then the sense data.
+seed("cli_sense", "fixed_18", [0] + list(FIXED))
+seed("cli_sense", "fixed_short_5", [0] + list(FIXED[:5]))
+seed("cli_sense", "fixed_claims_255", [0, 0x70, 0, 0x05, 0, 0, 0, 0, 0xFF, 0, 0, 0, 0, 0x24])
+seed("cli_sense", "all_zero", [0] + [0] * 18)
+seed("cli_sense", "empty", [0])
+seed("cli_sense", "descriptor_information", [0, 0x72, 0x03, 0x11, 0x00, 0, 0, 0, 12, 0x00, 0x0A, 0x80, 0, 0, 0, 0, 0, 0, 0x12, 0x34, 0x56])
+seed("cli_sense", "descriptor_runs_past", [0, 0x72, 0x05, 0x24, 0x00, 0, 0, 0, 20, 0x02, 0x06, 0, 0, 0xC0, 0, 0x12, 0, 0x01, 0x30])
+seed("cli_sense", "descriptor_stream_flags", [0, 0x73, 0x08, 0x00, 0x05, 0, 0, 0, 4, 0x04, 0x02, 0, 0xE0])
+seed("cli_sense", "sense_key_specific_progress", [0, 0x70, 0, 0x02, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x04, 0x04, 0, 0x80, 0x80, 0x00])
+seed("cli_sense", "hex_text", b"\x01" + b"70 00 05 00 00 00 00 0a 00 00 00 00 24 00 00 c0 00 02")
+seed("cli_sense", "hex_text_descriptor", b"\x01" + b"72:05:24:00:00:00:00:08:02:06:00:00:c0:00:01:00")
+
 
 def main():
     for target, seeds in SEEDS.items():
