@@ -4,10 +4,11 @@
 #                                                   (default 30), N at a time (default 1)
 #   scripts/fuzz.sh --build-only                    configure and build the fuzz tree only
 # Prints executions and crashes per target; exits non-zero when any target crashed. New inputs
-# go to build-fuzz/fuzz/corpus/<target>, crash inputs to build-fuzz/fuzz/artifacts/<target>-*.
+# go to build-fuzz/fuzz/corpus/<target>, crash inputs to build-fuzz/fuzz/artifacts/<target>-*
+# (QXSCSI_FUZZ_BUILD names another build directory).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-dir=build-fuzz
+dir=${QXSCSI_FUZZ_BUILD:-build-fuzz}
 
 build() {
   CC=clang CXX=clang++ bash scripts/build.sh "$dir" -DQXSCSI_BUILD_FUZZERS=ON \
