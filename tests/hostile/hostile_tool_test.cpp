@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
@@ -31,7 +32,7 @@ class HostileToolTest : public ::testing::Test {
 #ifndef QXSCSI_TOOL_PATH
     GTEST_SKIP() << "the command-line tool is not built";
 #endif
-    listFile = ::testing::TempDir() + "hostile_xcopy_list.bin";
+    listFile = ::testing::TempDir() + "hostile_xcopy_list_" + std::to_string(getpid()) + ".bin";
     std::ofstream(listFile, std::ios::binary) << std::string(16, '\0');
   }
 
@@ -42,7 +43,9 @@ class HostileToolTest : public ::testing::Test {
     command += std::string(" '") + QXSCSI_TOOL_PATH + "'";
 #endif
     for (const std::string& a : args) command += " '" + a + "'";
-    const std::string errFile = ::testing::TempDir() + "hostile_tool_stderr.txt";
+    // One file per process: ctest runs the cases of this program side by side.
+    const std::string errFile =
+        ::testing::TempDir() + "hostile_tool_stderr_" + std::to_string(getpid()) + ".txt";
     command += " 2>'" + errFile + "'";
     ToolRun run;
     FILE* pipe = popen(command.c_str(), "r");
@@ -76,6 +79,11 @@ class HostileToolTest : public ::testing::Test {
   static bool clean(const ToolRun& run) {
     return run.exited && run.err.find("Sanitizer") == std::string::npos &&
            run.err.find("runtime error") == std::string::npos;
+  }
+
+  void TearDown() override {
+    std::remove(listFile.c_str());
+    std::remove((::testing::TempDir() + "hostile_tool_stderr_" + std::to_string(getpid()) + ".txt").c_str());
   }
 
   std::string listFile;
