@@ -1,0 +1,27 @@
+// iSCSI back-end: LUNs of iSCSI targets opened by URL, iscsi://[user[%password]@]host[:port]/iqn/lun.
+#pragma once
+
+#include <memory>
+
+#include "qxscsi/export.h"
+#include "qxscsi/implementation.h"
+
+namespace qxscsi::backends {
+
+// Parameter names of our own (values: an IQN; seconds 1..3600).
+QXSCSI_EXPORT const char* iscsiInitiatorNameParam();  // "iscsi_initiator_name"
+QXSCSI_EXPORT const char* iscsiLoginTimeoutParam();   // "iscsi_login_timeout"
+// The initiator name used when "iscsi_initiator_name" is not given.
+QXSCSI_EXPORT const char* iscsiDefaultInitiatorName();
+
+// True when name (borrowed; null allowed) is an iSCSI URL, that is, starts with "iscsi://".
+QXSCSI_EXPORT bool isIscsiDeviceName(const char* name);
+// A new, closed iSCSI implementation; the caller owns it.
+QXSCSI_EXPORT std::unique_ptr<QXScsiTargetImpl> createIscsiTargetImpl();
+
+// Residual of the last command that impl (borrowed; null allowed) executed, if impl is an iSCSI
+// implementation: residual receives the bytes not transferred, or with overflow true the bytes
+// the device had beyond the buffer. False (outputs untouched) for any other implementation.
+QXSCSI_EXPORT bool iscsiLastResidual(const QXScsiTargetImpl* impl, unsigned long& residual, bool& overflow);
+
+}  // namespace qxscsi::backends

@@ -1,0 +1,82 @@
+// The iSCSI target implementation: one LUN of an iSCSI target, reached through a Session.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "qxscsi/implementation.h"
+#include "session.h"
+#include "url.h"
+
+namespace qxscsi::iscsi {
+
+// Opens the LUN named by an iSCSI URL (access logs in, release logs out) and carries out
+// command records on it. Failures leave an error of the back-end table and the initiator
+// library's text (implementationErrorHint). A failed session is never re-established here:
+// the target's open() releases and logs in again with a fresh session.
+class IscsiTargetImpl : public QXScsiTargetImpl {
+ public:
+  static constexpr unsigned long kDefaultLoginTimeout = 10;  // seconds
+  static constexpr unsigned long kDefaultCommandTimeout = 30;
+  static constexpr unsigned long kLogoutTimeout = 5;
+  static constexpr int kMaxRetries = 100;
+  static constexpr int kTransportTcp = 1;   // "scsi_transport_type" 1: iSCSI over TCP (default)
+  static constexpr int kTransportIser = 2;  // "scsi_transport_type" 2: iSCSI over RDMA (iSER)
+
+  // Sessions over libiscsi.
+  IscsiTargetImpl();
+  // Sessions made by factory (a test seam); the factory is copied.
+  explicit IscsiTargetImpl(SessionFactory factory);
+  ~IscsiTargetImpl() override;
+
+  bool access(const char* name, int accessMode) override;
+  bool accessExclusive(const char* name, int accessMode) override;
+  bool release() override;
+  bool getScsiAddress(QXScsiAddress& address, bool& flag) override;
+  bool executeCommand(QXScsiCmd& cmd, const QXScsiDevice& device) override;
+  bool accessScsiTarget(const QXScsiAddress& address) override;
+  bool accessScsiTarget(const QXScsiDevice& device) override;
+  long implementationVersion() const override;
+  long implementationError() const override;
+  void implementationErrorMsg(std::string& message) const override;
+  void implementationErrorHint(std::string& hint) override;
+  int handle() const override;
+  int scsi_transport() const override;
+  void overrideDefaultBehavior(const std::vector<QXScsi::ParameterData>& params) override;
+
+  // Bytes the last executed command did not transfer (overflow false), or that the device had
+  // beyond the buffer (overflow true); 0 when the transfer was exact.
+  unsigned long lastResidual() const { return residual_; }
+  bool lastResidualOverflow() const { return overflow_; }
+  // True between a successful access and release (also after the connection failed).
+  bool isOpen() const { return session_ != nullptr; }
+  // Pause between login attempts ("retry_access"); tests shorten it.
+  void retryDelayMilliseconds(unsigned ms) { retryDelayMs_ = ms; }
+
+ private:
+  bool open(const char* name);
+  bool probeLun();
+  bool fail(long error, const std::string& text);
+  bool failWith(Outcome outcome, const std::string& text);
+
+  SessionFactory factory_;
+  std::unique_ptr<Session> session_;
+  Url url_;
+  bool haveUrl_ = false;
+  std::string initiator_;
+  unsigned long loginTimeout_ = kDefaultLoginTimeout;
+  int retries_ = 0;
+  int transport_ = kTransportTcp;
+  unsigned retryDelayMs_ = 1000;
+  std::string parameterError_;
+  long error_ = 0;
+  std::string message_;
+  unsigned long residual_ = 0;
+  bool overflow_ = false;
+};
+
+// The implementation error that an outcome of a session call stands for (0 for ok).
+long errorFor(Outcome outcome);
+
+}  // namespace qxscsi::iscsi

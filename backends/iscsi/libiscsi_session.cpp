@@ -1,0 +1,256 @@
+// Sessions over libiscsi: async calls driven by our own poll loop, bounded by our deadlines.
+#include <iscsi/iscsi.h>
+#include <iscsi/scsi-lowlevel.h>
+#include <poll.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstring>
+
+#include "login_status.h"
+#include "session.h"
+#include "sigpipe_guard.h"
+
+namespace qxscsi::iscsi {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+Clock::time_point deadlineAfter(unsigned long seconds) {
+  // Far enough for any command, small enough not to overflow the clock.
+  seconds = std::clamp<unsigned long>(seconds, 1, 100UL * 365 * 24 * 3600);
+  return Clock::now() + std::chrono::seconds(seconds);
+}
+
+class LibiscsiSession final : public Session {
+ public:
+  ~LibiscsiSession() override {
+    SigpipeGuard guard;
+    destroyContext();
+  }
+
+  Outcome login(const LoginRequest& request) override;
+  Outcome execute(const Command& command, Completion* done) override;
+  void logout(unsigned long timeoutSeconds) override;
+  std::string message() const override { return message_; }
+
+ private:
+  enum class Wait { done, timedOut, failed };
+
+  // Callbacks only write into the session; it outlives the context that calls them.
+  static void onCall(iscsi_context*, int status, void*, void* self) {
+    auto* s = static_cast<LibiscsiSession*>(self);
+    s->callDone_ = true;
+    s->callStatus_ = status;
+  }
+  // Runs once when the connection is up (GOOD) or could not be made, and again if it fails later.
+  static void onSocket(iscsi_context* ctx, int status, void*, void* self) {
+    auto* s = static_cast<LibiscsiSession*>(self);
+    if (status != SCSI_STATUS_GOOD && iscsi_get_error(ctx)) s->socketError_ = iscsi_get_error(ctx);
+    if (!s->connectDone_) {
+      s->connectDone_ = true;
+      s->connected_ = status == SCSI_STATUS_GOOD;
+    } else if (status != SCSI_STATUS_GOOD) {
+      s->connectionLost_ = true;
+    }
+  }
+
+  Wait waitUntil(const bool& flag, Clock::time_point deadline);
+  // libiscsi's error text if it changed since we last looked ("" otherwise): its text is not
+  // cleared on success, so an unchanged text belongs to an earlier event.
+  std::string freshError() {
+    const char* e = ctx_ ? iscsi_get_error(ctx_) : nullptr;
+    if (!e || !*e || seenError_ == e) return std::string();
+    seenError_ = e;
+    while (!seenError_.empty() && (seenError_.back() == '\n' || seenError_.back() == ' '))
+      seenError_.pop_back();
+    return seenError_;
+  }
+  Outcome fail(Outcome o, const std::string& ours) {
+    std::string lib = freshError();
+    message_ = lib.empty() ? ours : ours + ": " + lib;
+    return o;
+  }
+  // Closes the connection at once (no logout); in-flight callbacks run with CANCELLED.
+  void destroyContext() {
+    if (ctx_) iscsi_destroy_context(ctx_);
+    ctx_ = nullptr;
+    loggedIn_ = false;
+  }
+
+  iscsi_context* ctx_ = nullptr;
+  int lun_ = 0;
+  std::string portal_;
+  bool used_ = false;
+  bool loggedIn_ = false;
+  bool connectDone_ = false;
+  bool connected_ = false;
+  bool connectionLost_ = false;
+  bool callDone_ = false;
+  int callStatus_ = 0;
+  std::string socketError_;
+  std::string seenError_;
+  std::string message_;
+};
+
+LibiscsiSession::Wait LibiscsiSession::waitUntil(const bool& flag, Clock::time_point deadline) {
+  while (!flag) {
+    auto now = Clock::now();
+    if (now >= deadline) return Wait::timedOut;
+    long long left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count() + 1;
+    int events = iscsi_which_events(ctx_);
+    // No events wanted: libiscsi asks to be called again after a short while.
+    int slice = static_cast<int>(std::min<long long>(left, events ? 1000 : 100));
+    pollfd p{iscsi_get_fd(ctx_), static_cast<short>(events), 0};
+    int n = poll(&p, events ? 1 : 0, slice);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return Wait::failed;
+    if (iscsi_service(ctx_, n > 0 ? p.revents : 0) < 0 || connectionLost_)
+      return flag ? Wait::done : Wait::failed;
+  }
+  return Wait::done;
+}
+
+Outcome LibiscsiSession::login(const LoginRequest& r) {
+  if (used_) return fail(Outcome::invalid, "session already used");
+  used_ = true;
+  SigpipeGuard guard;
+  auto deadline = deadlineAfter(r.timeoutSeconds);
+  portal_ = r.url.portal();
+  lun_ = r.url.lun;
+  ctx_ = iscsi_create_context(r.initiatorName.c_str());
+  if (!ctx_) return fail(Outcome::noResources, "cannot create an iSCSI context");
+  // Reconnects would replay commands already sent (a tape would write twice): never.
+  iscsi_set_noautoreconnect(ctx_, 1);
+  iscsi_set_reconnect_max_retries(ctx_, 0);
+  if ((r.iser && iscsi_init_transport(ctx_, ISER_TRANSPORT) != 0) ||
+      iscsi_set_targetname(ctx_, r.url.target.c_str()) != 0 ||
+      iscsi_set_session_type(ctx_, ISCSI_SESSION_NORMAL) != 0 ||
+      iscsi_set_header_digest(ctx_, ISCSI_HEADER_DIGEST_NONE_CRC32C) != 0 ||
+      (!r.url.user.empty() &&
+       iscsi_set_initiator_username_pwd(ctx_, r.url.user.c_str(), r.url.password.c_str()) != 0)) {
+    Outcome o = fail(r.iser ? Outcome::connectFailed : Outcome::invalid, "cannot set up the session");
+    destroyContext();
+    return o;
+  }
+
+  Wait w = Wait::failed;
+  if (iscsi_connect_async(ctx_, portal_.c_str(), &onSocket, this) == 0) w = waitUntil(connectDone_, deadline);
+  if (w != Wait::done || !connected_) {
+    std::string lib = freshError();
+    std::string detail = !socketError_.empty() ? socketError_ : lib;
+    while (!detail.empty() && (detail.back() == '\n' || detail.back() == '.')) detail.pop_back();
+    message_ = "cannot connect to " + portal_ +
+               (w == Wait::timedOut ? ": timed out"
+                : detail.empty()    ? std::string()
+                                    : ": " + detail);
+    destroyContext();
+    return Outcome::connectFailed;
+  }
+
+  callDone_ = false;
+  w = Wait::failed;
+  if (iscsi_login_async(ctx_, &onCall, this) == 0) w = waitUntil(callDone_, deadline);
+  if (w == Wait::done && callStatus_ == SCSI_STATUS_GOOD) {
+    loggedIn_ = true;
+    freshError();
+    message_.clear();
+    return Outcome::ok;
+  }
+  Outcome o;
+  if (w == Wait::timedOut) {
+    o = fail(Outcome::connectFailed,
+             "login to " + portal_ + " did not finish in " + std::to_string(r.timeoutSeconds) + " s");
+  } else if (w == Wait::failed) {
+    o = fail(Outcome::connectFailed, "connection to " + portal_ + " lost during login");
+  } else {
+    std::string lib = freshError();
+    o = classifyLoginFailure(lib);
+    message_ = lib.empty() ? "login to " + r.url.target + " refused" : lib;
+  }
+  destroyContext();
+  return o;
+}
+
+Outcome LibiscsiSession::execute(const Command& c, Completion* done) {
+  if (!ctx_ || !loggedIn_) {
+    if (message_.empty()) message_ = "not logged in";
+    return Outcome::dropped;
+  }
+  if (c.cdbLength < 1 || c.cdbLength > 16 || c.length > static_cast<std::size_t>(INT_MAX) ||
+      (c.length && !c.data) || c.direction < 0 || c.direction > 2)
+    return fail(Outcome::invalid, "unusable command");
+  int xfer = c.length == 0 || c.direction == 2 ? SCSI_XFER_NONE
+                                               : (c.direction == 0 ? SCSI_XFER_READ : SCSI_XFER_WRITE);
+  int expected = xfer == SCSI_XFER_NONE ? 0 : static_cast<int>(c.length);
+  scsi_task* task =
+      scsi_create_task(static_cast<int>(c.cdbLength), const_cast<unsigned char*>(c.cdb), xfer, expected);
+  if (!task) return fail(Outcome::noResources, "cannot create a SCSI task");
+  // Incoming data lands in the caller's buffer directly; outgoing data is sent from it.
+  if (xfer == SCSI_XFER_READ && scsi_task_add_data_in_buffer(task, expected, c.data) != 0) {
+    scsi_free_scsi_task(task);
+    return fail(Outcome::noResources, "cannot attach the data buffer");
+  }
+  iscsi_data out{static_cast<size_t>(expected), c.data};
+  SigpipeGuard guard;
+  callDone_ = false;
+  Wait w = Wait::failed;
+  if (iscsi_scsi_command_async(ctx_, lun_, task, &onCall, xfer == SCSI_XFER_WRITE ? &out : nullptr, this) ==
+      0)
+    w = waitUntil(callDone_, deadlineAfter(c.timeoutSeconds));
+  else
+    callDone_ = true, callStatus_ = SCSI_STATUS_ERROR;  // never queued
+  if (w == Wait::timedOut || (w == Wait::failed && !callDone_)) {
+    // Still queued inside libiscsi: take it back before the task goes away.
+    iscsi_scsi_cancel_task(ctx_, task);
+    scsi_free_scsi_task(task);
+    Outcome o = w == Wait::timedOut
+                    ? fail(Outcome::timeout, "command timed out after " + std::to_string(c.timeoutSeconds) +
+                                                 " s; the connection to " + portal_ + " was closed")
+                    : fail(Outcome::dropped, "connection to " + portal_ + " failed");
+    // A late answer to the abandoned task would confuse the session: close it.
+    destroyContext();
+    return o;
+  }
+  int status = callStatus_;
+  if (status < 0 || status > 0xff) {
+    scsi_free_scsi_task(task);
+    Outcome o = fail(Outcome::dropped, "connection to " + portal_ + " failed");
+    destroyContext();
+    return o;
+  }
+  *done = Completion();
+  done->status = status;
+  // Sense: 2-byte big-endian length, then the bytes, as the SCSI Response carried them.
+  if (status == SCSI_STATUS_CHECK_CONDITION && task->datain.data && task->datain.size >= 2) {
+    std::size_t reported = (static_cast<std::size_t>(task->datain.data[0]) << 8) | task->datain.data[1];
+    std::size_t available = std::min<std::size_t>(reported, static_cast<std::size_t>(task->datain.size) - 2);
+    done->senseReported = reported;
+    done->senseStored = std::min(available, Completion::kSenseCapacity);
+    std::memcpy(done->sense, task->datain.data + 2, done->senseStored);
+  }
+  if (task->residual_status != SCSI_RESIDUAL_NO_RESIDUAL) {
+    done->residual = task->residual;
+    done->overflow = task->residual_status == SCSI_RESIDUAL_OVERFLOW;
+  }
+  scsi_free_scsi_task(task);
+  if (status != SCSI_STATUS_GOOD) freshError();  // libiscsi describes the sense; not a failure of ours
+  return Outcome::ok;
+}
+
+void LibiscsiSession::logout(unsigned long timeoutSeconds) {
+  SigpipeGuard guard;
+  if (ctx_ && loggedIn_) {
+    callDone_ = false;
+    if (iscsi_logout_async(ctx_, &onCall, this) == 0) waitUntil(callDone_, deadlineAfter(timeoutSeconds));
+  }
+  destroyContext();
+}
+
+}  // namespace
+
+std::unique_ptr<Session> makeLibiscsiSession() { return std::make_unique<LibiscsiSession>(); }
+
+}  // namespace qxscsi::iscsi

@@ -1,0 +1,78 @@
+// The seam between the iSCSI back-end and the initiator library: one session, one LUN.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "url.h"
+
+namespace qxscsi::iscsi {
+
+// How a session call ended.
+enum class Outcome {
+  ok,              // done; for execute: the command completed with a SCSI status
+  invalid,         // the request itself is unusable (nothing was sent)
+  connectFailed,   // no TCP connection, or the login did not finish in time
+  loginDenied,     // the target refused the login: authentication or authorisation
+  notFound,        // the target refused the login: no such target (or it was removed)
+  loginFailed,     // the target refused the login for another reason
+  timeout,         // the command did not complete in time (the session is closed)
+  dropped,         // the established connection failed (the session is closed)
+  noResources,     // out of memory in the initiator
+  transportError,  // any other initiator or protocol failure
+};
+
+// What login needs besides the URL.
+struct LoginRequest {
+  Url url;
+  std::string initiatorName;
+  unsigned long timeoutSeconds = 10;  // connect plus login; never 0
+  bool iser = false;                  // iSER (RDMA) instead of TCP
+};
+
+// One command. The session reads cdb and (for direction 1) data, and writes the device's
+// data straight into data (for direction 0); it keeps no pointer after execute returns.
+struct Command {
+  const unsigned char* cdb = nullptr;
+  unsigned cdbLength = 0;
+  int direction = 2;  // 0 data in, 1 data out, 2 no data
+  unsigned char* data = nullptr;
+  std::size_t length = 0;
+  unsigned long timeoutSeconds = 30;  // never 0
+};
+
+// The result of a command that completed with a SCSI status.
+struct Completion {
+  static constexpr std::size_t kSenseCapacity = 255;
+  int status = 0;
+  unsigned char sense[kSenseCapacity] = {};
+  std::size_t senseStored = 0;    // bytes of sense in sense[]
+  std::size_t senseReported = 0;  // sense length the device reported (may exceed senseStored)
+  std::size_t residual = 0;       // bytes not transferred (underflow) or not asked for (overflow)
+  bool overflow = false;          // the device had more data than the buffer took
+};
+
+// One iSCSI session to one LUN. Not thread-safe; one command at a time.
+class Session {
+ public:
+  virtual ~Session() = default;
+  // Connects and logs in, bounded by request.timeoutSeconds. A session logs in at most once.
+  virtual Outcome login(const LoginRequest& request) = 0;
+  // Sends the command to the URL's LUN and waits at most command.timeoutSeconds.
+  // ok: *done holds status, sense and residual. Anything else: *done is unspecified.
+  virtual Outcome execute(const Command& command, Completion* done) = 0;
+  // Logs out (bounded by timeoutSeconds) and closes the connection. Harmless when not logged in.
+  virtual void logout(unsigned long timeoutSeconds) = 0;
+  // The initiator library's text for the last failure (empty if none).
+  virtual std::string message() const = 0;
+};
+
+// Creates fresh, not yet logged-in sessions; the caller owns each one.
+using SessionFactory = std::function<std::unique_ptr<Session>()>;
+
+// Sessions over libiscsi.
+std::unique_ptr<Session> makeLibiscsiSession();
+
+}  // namespace qxscsi::iscsi

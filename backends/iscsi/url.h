@@ -1,0 +1,30 @@
+// iSCSI device names: iscsi://[user[%password]@]host[:port]/target-iqn/lun
+#pragma once
+
+#include <string>
+
+namespace qxscsi::iscsi {
+
+// The parts of an iSCSI device name.
+struct Url {
+  std::string user;      // CHAP user; empty for none
+  std::string password;  // CHAP password
+  std::string host;      // name, IPv4 address or IPv6 address without brackets
+  int port = 3260;
+  std::string target;  // the target's IQN, percent escapes decoded
+  int lun = 0;
+
+  // "host:port", with brackets around an IPv6 address: what a TCP connect takes.
+  std::string portal() const;
+};
+
+// The prefix that marks a device name as an iSCSI URL.
+constexpr const char* kUrlScheme = "iscsi://";
+
+// True when text starts with the iSCSI scheme (the name belongs to this back-end).
+bool isIscsiName(const std::string& text);
+
+// Parses text into *out. On failure returns false and says why in *error; *out is unspecified.
+bool parseUrl(const std::string& text, Url* out, std::string* error);
+
+}  // namespace qxscsi::iscsi

@@ -1,0 +1,264 @@
+// Opening and closing an iSCSI LUN through a scripted session: login outcomes, retries,
+// parameters, the LUN probe, release and the reported address.
+#include <gtest/gtest.h>
+
+#include "fake_session.h"
+#include "iscsi_target_impl.h"
+#include "qxscsi/parameters.h"
+#include "qxscsiplatform/errors.h"
+
+namespace qxscsi::iscsi {
+namespace {
+
+using namespace QXScsiPlatform;
+using testing::checkCondition;
+using testing::FakeScript;
+
+const char* kUrl = "iscsi://127.0.0.1:3260/iqn.2026-12.org.example:disk/1";
+
+class IscsiAccessTest : public ::testing::Test {
+ protected:
+  IscsiAccessTest() : impl(testing::fakeFactory(script)) { impl.retryDelayMilliseconds(0); }
+
+  std::string hint() {
+    std::string h = "untouched";
+    impl.implementationErrorHint(h);
+    return h;
+  }
+  void params(std::initializer_list<std::pair<const char*, const char*>> list) {
+    std::vector<QXScsi::ParameterData> p;
+    for (auto& [n, v] : list) QXScsi::setParameter(n, v, p);
+    impl.overrideDefaultBehavior(p);
+  }
+
+  FakeScript script;
+  IscsiTargetImpl impl;
+};
+
+TEST_F(IscsiAccessTest, NamesOtherThanIscsiUrlsAreNotOurs) {
+  EXPECT_FALSE(impl.access("emulated:disk", -1));
+  EXPECT_EQ(impl.implementationError(), unknownDeviceName_c);
+  EXPECT_FALSE(impl.access(nullptr, -1));
+  EXPECT_EQ(impl.implementationError(), unknownDeviceName_c);
+  EXPECT_FALSE(impl.access("", -1));
+  EXPECT_EQ(script.sessionsMade, 0);
+}
+
+TEST_F(IscsiAccessTest, MalformedUrlIsAnInvalidRequestWithTheReason) {
+  EXPECT_FALSE(impl.access("iscsi://127.0.0.1/iqn.x:y/99999", -1));
+  EXPECT_EQ(impl.implementationError(), invalidRequest_c);
+  EXPECT_NE(hint().find("bad LUN"), std::string::npos);
+  EXPECT_EQ(script.sessionsMade, 0);
+}
+
+TEST_F(IscsiAccessTest, LoginGetsTheWholeUrlEvenBeyond64Bytes) {
+  std::string iqn = "iqn.2026-12.org.example.storage:" + std::string(90, 'q');
+  std::string url = "iscsi://u%p@127.0.0.1:3999/" + iqn + "/4";
+  ASSERT_TRUE(impl.access(url.c_str(), -1));
+  ASSERT_EQ(script.loginRequests.size(), 1u);
+  const LoginRequest& r = script.loginRequests[0];
+  EXPECT_EQ(r.url.target, iqn);
+  EXPECT_EQ(r.url.lun, 4);
+  EXPECT_EQ(r.url.port, 3999);
+  EXPECT_EQ(r.url.user, "u");
+  EXPECT_EQ(r.url.password, "p");
+  EXPECT_EQ(r.initiatorName, "iqn.2026-12.org.qxscsi:initiator");
+  EXPECT_EQ(r.timeoutSeconds, IscsiTargetImpl::kDefaultLoginTimeout);
+  EXPECT_FALSE(r.iser);
+  EXPECT_TRUE(impl.isOpen());
+  EXPECT_EQ(impl.implementationError(), 0);
+}
+
+TEST_F(IscsiAccessTest, EachRefusalHasItsOwnErrorAndTheInitiatorsText) {
+  const std::pair<Outcome, long> cases[] = {
+      {Outcome::connectFailed, connectionFailed_c}, {Outcome::loginDenied, accessDenied_c},
+      {Outcome::notFound, deviceNotFound_c},        {Outcome::loginFailed, connectionFailed_c},
+      {Outcome::noResources, outOfResources_c},     {Outcome::transportError, ioError_c}};
+  for (auto [outcome, error] : cases) {
+    script.logins = {outcome};
+    script.message = "reason " + std::to_string(error);
+    EXPECT_FALSE(impl.access(kUrl, -1));
+    EXPECT_EQ(impl.implementationError(), error);
+    EXPECT_EQ(hint(), script.message);
+    std::string msg;
+    impl.implementationErrorMsg(msg);
+    EXPECT_EQ(msg, script.message);
+    EXPECT_FALSE(impl.isOpen());
+    EXPECT_EQ(script.sessionsAlive, 0);
+  }
+}
+
+TEST_F(IscsiAccessTest, RetryAccessRetriesOnlyUnreachablePortals) {
+  params({{"retry_access", "2"}});
+  script.logins = {Outcome::connectFailed, Outcome::connectFailed};
+  EXPECT_TRUE(impl.access(kUrl, -1));
+  EXPECT_EQ(script.loginCalls, 3);
+  EXPECT_EQ(script.sessionsAlive, 1);  // the failed attempts' sessions are gone
+
+  impl.release();
+  script.loginCalls = 0;
+  script.logins = {Outcome::connectFailed, Outcome::connectFailed, Outcome::connectFailed};
+  EXPECT_FALSE(impl.access(kUrl, -1));
+  EXPECT_EQ(script.loginCalls, 3);
+  EXPECT_EQ(impl.implementationError(), connectionFailed_c);
+
+  script.loginCalls = 0;
+  script.logins = {Outcome::loginDenied};
+  EXPECT_FALSE(impl.access(kUrl, -1));
+  EXPECT_EQ(script.loginCalls, 1);
+  EXPECT_EQ(impl.implementationError(), accessDenied_c);
+}
+
+TEST_F(IscsiAccessTest, WithoutRetryAccessOneAttempt) {
+  script.logins = {Outcome::connectFailed, Outcome::ok};
+  EXPECT_FALSE(impl.access(kUrl, -1));
+  EXPECT_EQ(script.loginCalls, 1);
+}
+
+TEST_F(IscsiAccessTest, OwnParametersReachTheLogin) {
+  params({{"iscsi_initiator_name", "iqn.2026-12.org.example:host7"},
+          {"iscsi_login_timeout", "3"},
+          {"scsi_transport_type", "2"},
+          {"some_other_back_end_option", "whatever"}});
+  ASSERT_TRUE(impl.access(kUrl, -1));
+  const LoginRequest& r = script.loginRequests.back();
+  EXPECT_EQ(r.initiatorName, "iqn.2026-12.org.example:host7");
+  EXPECT_EQ(r.timeoutSeconds, 3u);
+  EXPECT_TRUE(r.iser);
+  EXPECT_EQ(impl.scsi_transport(), IscsiTargetImpl::kTransportIser);
+}
+
+TEST_F(IscsiAccessTest, BadParameterValuesFailTheNextAccessWithoutLogin) {
+  const std::pair<const char*, const char*> bad[] = {
+      {"retry_access", "-1"},       {"retry_access", "101"},         {"retry_access", "two"},
+      {"iscsi_login_timeout", "0"}, {"iscsi_login_timeout", "3601"}, {"scsi_transport_type", "3"}};
+  for (auto [name, value] : bad) {
+    params({{name, value}});
+    EXPECT_FALSE(impl.access(kUrl, -1)) << name << "=" << value;
+    EXPECT_EQ(impl.implementationError(), invalidRequest_c);
+    EXPECT_NE(hint().find(name), std::string::npos);
+  }
+  EXPECT_EQ(script.loginCalls, 0);
+  params({{"retry_access", "0"}});
+  EXPECT_TRUE(impl.access(kUrl, -1));
+}
+
+TEST_F(IscsiAccessTest, ProbeIsOneStandardInquiry) {
+  ASSERT_TRUE(impl.access(kUrl, -1));
+  ASSERT_EQ(script.commands.size(), 1u);
+  const auto& c = script.commands[0];
+  EXPECT_EQ(c.cdb, (std::vector<unsigned char>{0x12, 0, 0, 0, 36, 0}));
+  EXPECT_EQ(c.direction, 0);
+  EXPECT_EQ(c.length, 36u);
+  EXPECT_EQ(c.timeout, IscsiTargetImpl::kDefaultLoginTimeout);
+}
+
+TEST_F(IscsiAccessTest, MissingLunIsDeviceNotFoundAndLogsOut) {
+  // Peripheral qualifier 011b: the target has no LUN there.
+  script.onExecute = [](const Command& c, Completion* done) {
+    *done = Completion();
+    c.data[0] = 0x7F;
+    return Outcome::ok;
+  };
+  EXPECT_FALSE(impl.access(kUrl, -1));
+  EXPECT_EQ(impl.implementationError(), deviceNotFound_c);
+  EXPECT_NE(hint().find("LUN 1"), std::string::npos);
+  EXPECT_EQ(script.logoutCalls, 1);
+  EXPECT_EQ(script.sessionsAlive, 0);
+  EXPECT_FALSE(impl.isOpen());
+}
+
+TEST_F(IscsiAccessTest, LunNotSupportedSenseIsDeviceNotFoundInBothSenseFormats) {
+  script.onExecute = [](const Command&, Completion* done) { return checkCondition(done, 0x05, 0x25, 0x00); };
+  EXPECT_FALSE(impl.access(kUrl, -1));
+  EXPECT_EQ(impl.implementationError(), deviceNotFound_c);
+
+  script.onExecute = [](const Command&, Completion* done) {
+    *done = Completion();
+    done->status = 2;
+    const unsigned char d[8] = {0x72, 0x05, 0x25, 0x00, 0, 0, 0, 0};
+    std::memcpy(done->sense, d, sizeof d);
+    done->senseStored = done->senseReported = sizeof d;
+    return Outcome::ok;
+  };
+  EXPECT_FALSE(impl.access(kUrl, -1));
+  EXPECT_EQ(impl.implementationError(), deviceNotFound_c);
+}
+
+TEST_F(IscsiAccessTest, OtherProbeAnswersLeaveTheLunOpen) {
+  // A unit attention, or a qualifier of 001b (not connected now), still means the LUN exists.
+  script.onExecute = [](const Command&, Completion* done) { return checkCondition(done, 0x06, 0x29, 0x00); };
+  EXPECT_TRUE(impl.access(kUrl, -1));
+  script.onExecute = [](const Command& c, Completion* done) {
+    *done = Completion();
+    c.data[0] = 0x21;
+    return Outcome::ok;
+  };
+  EXPECT_TRUE(impl.access(kUrl, -1));
+}
+
+TEST_F(IscsiAccessTest, ProbeThatTimesOutFailsTheAccess) {
+  script.onExecute = [](const Command&, Completion*) { return Outcome::timeout; };
+  EXPECT_FALSE(impl.access(kUrl, -1));
+  EXPECT_EQ(impl.implementationError(), commandTimeout_c);
+  EXPECT_EQ(script.sessionsAlive, 0);
+}
+
+TEST_F(IscsiAccessTest, ReleaseLogsOutOnceAndIsHarmlessTwice) {
+  ASSERT_TRUE(impl.access(kUrl, -1));
+  EXPECT_TRUE(impl.release());
+  EXPECT_EQ(script.logoutCalls, 1);
+  EXPECT_EQ(script.sessionsAlive, 0);
+  EXPECT_TRUE(impl.release());
+  EXPECT_EQ(script.logoutCalls, 1);
+  EXPECT_FALSE(impl.isOpen());
+}
+
+TEST_F(IscsiAccessTest, ReopeningUsesAFreshSessionAndDropsTheOldOne) {
+  ASSERT_TRUE(impl.accessExclusive(kUrl, -1));
+  ASSERT_TRUE(impl.access(kUrl, -1));
+  EXPECT_EQ(script.sessionsMade, 2);
+  EXPECT_EQ(script.sessionsAlive, 1);
+  EXPECT_EQ(script.logoutCalls, 1);
+}
+
+TEST_F(IscsiAccessTest, DestructionLogsOut) {
+  FakeScript s;
+  {
+    IscsiTargetImpl local(testing::fakeFactory(s));
+    ASSERT_TRUE(local.access(kUrl, -1));
+  }
+  EXPECT_EQ(s.logoutCalls, 1);
+  EXPECT_EQ(s.sessionsAlive, 0);
+}
+
+TEST_F(IscsiAccessTest, AddressIsBusZeroTargetZeroAndTheUrlsLun) {
+  QXScsiAddress a;
+  bool flag = false;
+  EXPECT_FALSE(impl.getScsiAddress(a, flag));
+  EXPECT_EQ(impl.implementationError(), notOpen_c);
+  EXPECT_FALSE(a.defined());
+
+  ASSERT_TRUE(impl.access("iscsi://h/iqn.x:y/5", -1));
+  ASSERT_TRUE(impl.getScsiAddress(a, flag));
+  QXScsiLunAddress lun;
+  ASSERT_TRUE(a.toLunAddress(lun));
+  EXPECT_TRUE(a.defined());
+  EXPECT_EQ(a.addressMethod(), QXScsiAddress::lunMethod);
+  EXPECT_EQ(lun.bus(), 0);
+  EXPECT_EQ(lun.target(), 0);
+  EXPECT_EQ(lun.lun(), 5);
+  EXPECT_TRUE(impl.accessScsiTarget(a));
+  EXPECT_TRUE(impl.accessScsiTarget(QXScsiDevice(std::string("iscsi://h/iqn.x:y/5"))));
+}
+
+TEST_F(IscsiAccessTest, LunsBeyondOneByteHaveNoAddress) {
+  ASSERT_TRUE(impl.access("iscsi://h/iqn.x:y/300", -1));
+  QXScsiAddress a;
+  bool flag = false;
+  EXPECT_FALSE(impl.getScsiAddress(a, flag));
+  EXPECT_EQ(impl.implementationError(), noScsiAddress_c);
+}
+
+}  // namespace
+}  // namespace qxscsi::iscsi
