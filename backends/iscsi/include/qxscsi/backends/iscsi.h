@@ -3,8 +3,11 @@
 
 #include <memory>
 
+#include "qxscsi/backends/backend.h"
+#include "qxscsi/backends/install.h"
 #include "qxscsi/export.h"
 #include "qxscsi/implementation.h"
+#include "qxscsi/target.h"
 
 namespace qxscsi::backends {
 
@@ -16,12 +19,18 @@ QXSCSI_EXPORT const char* iscsiDefaultInitiatorName();
 
 // True when name (borrowed; null allowed) is an iSCSI URL, that is, starts with "iscsi://".
 QXSCSI_EXPORT bool isIscsiDeviceName(const char* name);
+// The back-end that takes names starting with "iscsi://"; the caller (normally the installation) owns it.
+QXSCSI_EXPORT std::unique_ptr<Backend> makeIscsiBackend();
 // A new, closed iSCSI implementation; the caller owns it.
 QXSCSI_EXPORT std::unique_ptr<QXScsiTargetImpl> createIscsiTargetImpl();
 
 // Residual of the last command that impl (borrowed; null allowed) executed, if impl is an iSCSI
-// implementation: residual receives the bytes not transferred, or with overflow true the bytes
-// the device had beyond the buffer. False (outputs untouched) for any other implementation.
+// implementation: residual receives the bytes not transferred, or with overflow true the bytes the
+// device had beyond the buffer. False (outputs untouched) for any other implementation.
 QXSCSI_EXPORT bool iscsiLastResidual(const QXScsiTargetImpl* impl, unsigned long& residual, bool& overflow);
+// The same for the implementation behind target (borrowed), looked up through the router.
+inline bool iscsiLastResidual(const QXScsiTarget& target, unsigned long& residual, bool& overflow) {
+  return iscsiLastResidual(routedImplementation(target.getScsiTargetImpl()), residual, overflow);
+}
 
 }  // namespace qxscsi::backends
