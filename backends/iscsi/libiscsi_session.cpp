@@ -32,6 +32,8 @@ class LibiscsiSession final : public Session {
   }
 
   Outcome login(const LoginRequest& request) override;
+  // Logs in for discovery, lists the portal's targets into *out, logs out.
+  Outcome discover(const LoginRequest& request, std::vector<DiscoveredTarget>* out);
   Outcome execute(const Command& command, Completion* done) override;
   void logout(unsigned long timeoutSeconds) override;
   std::string message() const override { return message_; }
@@ -57,6 +59,22 @@ class LibiscsiSession final : public Session {
     }
   }
 
+  // The discovery answer lives only during the callback: copy it.
+  static void onDiscovery(iscsi_context*, int status, void* data, void* self) {
+    auto* s = static_cast<LibiscsiSession*>(self);
+    s->callDone_ = true;
+    s->callStatus_ = status;
+    if (status != SCSI_STATUS_GOOD || !s->found_) return;
+    for (auto* a = static_cast<iscsi_discovery_address*>(data); a; a = a->next) {
+      DiscoveredTarget t;
+      t.name = a->target_name ? a->target_name : "";
+      for (iscsi_target_portal* p = a->portals; p; p = p->next)
+        if (p->portal) t.portals.push_back(p->portal);
+      s->found_->push_back(std::move(t));
+    }
+  }
+
+  Outcome connectAndLogin(const LoginRequest& r, bool discovery);
   Wait waitUntil(const bool& flag, Clock::time_point deadline);
   // libiscsi's error text if it changed since we last looked ("" otherwise): its text is not
   // cleared on success, so an unchanged text belongs to an earlier event.
@@ -93,6 +111,7 @@ class LibiscsiSession final : public Session {
   std::string socketError_;
   std::string seenError_;
   std::string message_;
+  std::vector<DiscoveredTarget>* found_ = nullptr;
 };
 
 LibiscsiSession::Wait LibiscsiSession::waitUntil(const bool& flag, Clock::time_point deadline) {
@@ -113,7 +132,29 @@ LibiscsiSession::Wait LibiscsiSession::waitUntil(const bool& flag, Clock::time_p
   return Wait::done;
 }
 
-Outcome LibiscsiSession::login(const LoginRequest& r) {
+Outcome LibiscsiSession::login(const LoginRequest& r) { return connectAndLogin(r, false); }
+
+Outcome LibiscsiSession::discover(const LoginRequest& r, std::vector<DiscoveredTarget>* out) {
+  Outcome o = connectAndLogin(r, true);
+  if (o != Outcome::ok) return o;
+  SigpipeGuard guard;
+  callDone_ = false;
+  found_ = out;
+  Wait w = Wait::failed;
+  if (iscsi_discovery_async(ctx_, &onDiscovery, this) == 0)
+    w = waitUntil(callDone_, deadlineAfter(r.timeoutSeconds));
+  found_ = nullptr;
+  if (w == Wait::done && callStatus_ == SCSI_STATUS_GOOD) {
+    logout(r.timeoutSeconds);
+    return Outcome::ok;
+  }
+  o = w == Wait::timedOut ? fail(Outcome::timeout, "discovery at " + portal_ + " did not finish")
+                          : fail(Outcome::dropped, "discovery at " + portal_ + " failed");
+  destroyContext();
+  return o;
+}
+
+Outcome LibiscsiSession::connectAndLogin(const LoginRequest& r, bool discovery) {
   if (used_) return fail(Outcome::invalid, "session already used");
   used_ = true;
   SigpipeGuard guard;
@@ -126,8 +167,8 @@ Outcome LibiscsiSession::login(const LoginRequest& r) {
   iscsi_set_noautoreconnect(ctx_, 1);
   iscsi_set_reconnect_max_retries(ctx_, 0);
   if ((r.iser && iscsi_init_transport(ctx_, ISER_TRANSPORT) != 0) ||
-      iscsi_set_targetname(ctx_, r.url.target.c_str()) != 0 ||
-      iscsi_set_session_type(ctx_, ISCSI_SESSION_NORMAL) != 0 ||
+      (!discovery && iscsi_set_targetname(ctx_, r.url.target.c_str()) != 0) ||
+      iscsi_set_session_type(ctx_, discovery ? ISCSI_SESSION_DISCOVERY : ISCSI_SESSION_NORMAL) != 0 ||
       iscsi_set_header_digest(ctx_, ISCSI_HEADER_DIGEST_NONE_CRC32C) != 0 ||
       (!r.url.user.empty() &&
        iscsi_set_initiator_username_pwd(ctx_, r.url.user.c_str(), r.url.password.c_str()) != 0)) {
@@ -252,5 +293,13 @@ void LibiscsiSession::logout(unsigned long timeoutSeconds) {
 }  // namespace
 
 std::unique_ptr<Session> makeLibiscsiSession() { return std::make_unique<LibiscsiSession>(); }
+
+Outcome discoverTargets(const LoginRequest& request, std::vector<DiscoveredTarget>* out,
+                        std::string* message) {
+  LibiscsiSession session;
+  Outcome o = session.discover(request, out);
+  if (message) *message = session.message();
+  return o;
+}
 
 }  // namespace qxscsi::iscsi

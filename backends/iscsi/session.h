@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "url.h"
 
@@ -74,5 +75,17 @@ using SessionFactory = std::function<std::unique_ptr<Session>()>;
 
 // Sessions over libiscsi.
 std::unique_ptr<Session> makeLibiscsiSession();
+
+// A target behind a portal, as SendTargets discovery reports it.
+struct DiscoveredTarget {
+  std::string name;                  // IQN
+  std::vector<std::string> portals;  // "address:port,group" as the target gives them
+};
+
+// Logs in to the portal request.url names (its target is ignored) for discovery, appends the
+// targets it reports to *out and logs out; every step bounded by request.timeoutSeconds.
+// *message receives the reason of a failure.
+Outcome discoverTargets(const LoginRequest& request, std::vector<DiscoveredTarget>* out,
+                        std::string* message);
 
 }  // namespace qxscsi::iscsi

@@ -126,4 +126,20 @@ bool parseUrl(const std::string& text, Url* out, std::string* error) {
   return true;
 }
 
+bool parsePortal(const std::string& text, Url* out, std::string* error) {
+  std::string rest = isIscsiName(text) ? text.substr(std::strlen(kUrlScheme)) : text;
+  if (!rest.empty() && rest.back() == '/') rest.pop_back();
+  if (rest.find('/') != std::string::npos) {
+    if (error) *error = "bad iSCSI portal: '" + text + "' (expected [iscsi://][user[%password]@]host[:port])";
+    return false;
+  }
+  // A portal is a URL without target and LUN: borrow the URL parser with a stand-in for both.
+  if (!parseUrl(std::string(kUrlScheme) + rest + "/-/0", out, error)) {
+    if (error) *error = "bad iSCSI portal: '" + text + "' (expected [iscsi://][user[%password]@]host[:port])";
+    return false;
+  }
+  out->target.clear();
+  return true;
+}
+
 }  // namespace qxscsi::iscsi

@@ -27,4 +27,8 @@ bool isIscsiName(const std::string& text);
 // Parses text into *out. On failure returns false and says why in *error; *out is unspecified.
 bool parseUrl(const std::string& text, Url* out, std::string* error);
 
+// Parses a portal, "iscsi://[user[%password]@]host[:port]" or just "host[:port]", into the user,
+// password, host and port of *out (target empty, LUN 0). False with the reason in *error.
+bool parsePortal(const std::string& text, Url* out, std::string* error);
+
 }  // namespace qxscsi::iscsi

@@ -118,5 +118,21 @@ TEST_F(IscsiUrlTest, SchemeTestLooksOnlyAtThePrefix) {
   EXPECT_FALSE(isIscsiName(" iscsi://h/t/1"));
 }
 
+TEST_F(IscsiUrlTest, PortalsWithOrWithoutScheme) {
+  Url u;
+  std::string error;
+  ASSERT_TRUE(parsePortal("127.0.0.1", &u, &error)) << error;
+  EXPECT_EQ(u.portal(), "127.0.0.1:3260");
+  EXPECT_TRUE(u.target.empty());
+  ASSERT_TRUE(parsePortal("iscsi://bob%pw@[::1]:3999/", &u, &error)) << error;
+  EXPECT_EQ(u.portal(), "[::1]:3999");
+  EXPECT_EQ(u.user, "bob");
+  EXPECT_EQ(u.password, "pw");
+  for (const char* bad : {"", "iscsi://", "host:0", "host:x", "iscsi://h/iqn.x:y/1", "h/t", "::1"}) {
+    EXPECT_FALSE(parsePortal(bad, &u, &error)) << bad;
+    EXPECT_NE(error.find("bad iSCSI portal"), std::string::npos) << error;
+  }
+}
+
 }  // namespace
 }  // namespace qxscsi::iscsi

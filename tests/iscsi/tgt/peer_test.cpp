@@ -124,5 +124,39 @@ TEST_F(IscsiPeerTest, ReportLunsMatchesIscsiLs) {
   }
 }
 
+TEST_F(IscsiPeerTest, PortalListingMatchesIscsiLs) {
+  std::string text;
+  ASSERT_EQ(runProgram({"/usr/bin/iscsi-ls", "-s", "iscsi://" + world.tgtd->portal()}, &text), 0) << text;
+  std::map<std::string, std::vector<int>> peer;
+  std::istringstream in(text);
+  std::string line, current;
+  while (std::getline(in, line)) {
+    if (line.rfind("Target:", 0) == 0) current = line.substr(7, line.find(' ') - 7);
+    if (line.rfind("Lun:", 0) == 0) peer[current].push_back(std::stoi(line.substr(4)));
+  }
+
+  std::vector<backends::IscsiTargetListing> listing;
+  std::string error;
+  ASSERT_TRUE(backends::listIscsiTargets(world.tgtd->portal(), listing, error)) << error;
+  std::map<std::string, std::vector<int>> ours;
+  for (const auto& t : listing) {
+    EXPECT_TRUE(t.error.empty()) << t.name << ": " << t.error;
+    ASSERT_FALSE(t.portals.empty());
+    EXPECT_EQ(t.portals[0].rfind(world.tgtd->portal(), 0), 0u) << t.portals[0];
+    ours[t.name] = t.luns;
+  }
+  EXPECT_EQ(ours, peer) << text;
+}
+
+TEST_F(IscsiPeerTest, ListingAnUnreachablePortalSaysWhy) {
+  std::vector<backends::IscsiTargetListing> listing(1);
+  std::string error;
+  EXPECT_FALSE(backends::listIscsiTargets("iscsi://127.0.0.1:1", listing, error, 2));
+  EXPECT_TRUE(listing.empty());
+  EXPECT_NE(error.find("cannot connect to 127.0.0.1:1"), std::string::npos) << error;
+  EXPECT_FALSE(backends::listIscsiTargets("127.0.0.1/iqn.x:y/1", listing, error));
+  EXPECT_NE(error.find("bad iSCSI portal"), std::string::npos) << error;
+}
+
 }  // namespace
 }  // namespace qxscsi::testing

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "qxscsi/backends/backend.h"
 #include "qxscsi/backends/install.h"
@@ -32,5 +34,20 @@ QXSCSI_EXPORT bool iscsiLastResidual(const QXScsiTargetImpl* impl, unsigned long
 inline bool iscsiLastResidual(const QXScsiTarget& target, unsigned long& residual, bool& overflow) {
   return iscsiLastResidual(routedImplementation(target.getScsiTargetImpl()), residual, overflow);
 }
+
+// One target behind a portal: its name and portals as discovery (SendTargets) reports them, and
+// its LUNs as REPORT LUNS on its LUN 0 reports them (error says why when they could not be had).
+struct IscsiTargetListing {
+  std::string name;
+  std::vector<std::string> portals;  // "address:port,portal-group"
+  std::vector<int> luns;
+  std::string error;
+};
+
+// Lists the targets behind portal ("[iscsi://][user[%password]@]host[:port]", port 3260 by default)
+// into the caller's targets, each network step bounded by timeoutSeconds. False when the portal
+// cannot be parsed, reached or asked, with the reason (libiscsi's text where there is one) in error.
+QXSCSI_EXPORT bool listIscsiTargets(const std::string& portal, std::vector<IscsiTargetListing>& targets,
+                                    std::string& error, unsigned long timeoutSeconds = 10);
 
 }  // namespace qxscsi::backends
