@@ -1,5 +1,4 @@
-// Commands: argument objects (the request as the caller states it), command records (one
-// execution with its own sense buffer) and QXScsiFreeCmd.
+// Commands: argument objects, command records with their own sense buffer, and QXScsiFreeCmd.
 #pragma once
 
 #include <string>
@@ -80,8 +79,9 @@ class QXSCSI_EXPORT QXScsiAnyArgs : public QXScsiArgs {
                            bool terminate) const override;
 };
 
-// The record of one execution. Owns only its 255-byte sense buffer; the data buffer stays the
-// caller's. Never copied. Records handed out by the library are released with QXScsiFreeCmd.
+// The record of one execution. Owns only its 255-byte sense buffer, which lives inside the record
+// (one allocation per record); the data buffer stays the caller's. Never copied. Records handed out
+// by the library are released with QXScsiFreeCmd.
 class QXSCSI_EXPORT QXScsiCmd {
  public:
   // Copies min(cdbLength, 16) bytes of cdb (none when cdb is null); data is referenced, not owned.
@@ -89,7 +89,7 @@ class QXSCSI_EXPORT QXScsiCmd {
             int direction);
   // Copies CDB, data reference and direction of args; args is only read.
   explicit QXScsiCmd(QXScsiArgs& args);
-  // Releases the sense buffer.
+  // Releases the sense buffer (senseLength becomes 0).
   ~QXScsiCmd();
   QXScsiCmd(const QXScsiCmd&) = delete;
   QXScsiCmd& operator=(const QXScsiCmd&) = delete;
@@ -138,6 +138,7 @@ class QXSCSI_EXPORT QXScsiCmd {
   unsigned long dataLength;
   unsigned char cdb[16];
   unsigned char cdbLength;
+  unsigned char senseStorage[255];  // what senseBuffer points at while the record lives
 };
 
 // Destroys a record the library handed out; null is ignored.

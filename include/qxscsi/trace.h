@@ -14,7 +14,7 @@
 // Stateless formatter. It never takes text out of the stream (no str(), no freeze()):
 // the stream and its text stay the caller's. Every line ends with std::endl.
 class QXSCSI_EXPORT QXScsiTrace {
-public:
+ public:
   QXScsiTrace() {}
   ~QXScsiTrace() {}
 

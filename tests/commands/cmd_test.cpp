@@ -1,7 +1,10 @@
 // Command records: creation, CDB copies, sense buffer limits, errors and release.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -207,6 +210,20 @@ TEST_F(CmdTest, InitAgainResetsWithoutLeakingTheSenseBuffer) {
   EXPECT_EQ(cmd.scsiStatus(), 0);
   EXPECT_EQ(cmd.timeout(), 0u);
   EXPECT_FALSE(cmd.incompleteSense());
+}
+
+TEST_F(CmdTest, RecordBuiltOverDirtyMemoryStartsZeroFilled) {
+  // Heap blocks are reused: a record must clear its sense buffer and CDB itself.
+  alignas(QXScsiCmd) unsigned char raw[sizeof(QXScsiCmd)];
+  std::memset(raw, 0xAA, sizeof raw);
+  QXScsiCmd* cmd = new (raw) QXScsiCmd(inquiry, 6, buffer, sizeof buffer, QXScsi::dataIn_c);
+  EXPECT_EQ(senseOf(*cmd), std::vector<unsigned char>(255, 0));
+  std::vector<unsigned char> expected(16, 0);
+  std::copy(inquiry, inquiry + 6, expected.begin());
+  EXPECT_EQ(cdbOf(*cmd), expected);
+  EXPECT_EQ(cmd->scsiStatus(), 0);
+  EXPECT_FALSE(cmd->incompleteSense());
+  cmd->~QXScsiCmd();
 }
 
 TEST_F(CmdTest, FreeCmdAcceptsNull) {
