@@ -27,10 +27,12 @@ class QXSCSI_EXPORT QXScsiArgs {
   // Copies min(cdbLength, 16) bytes of the caller's cdb; an empty (or null) cdb gives an invalid object.
   QXScsiArgs(const unsigned char* cdb, unsigned char cdbLength, const unsigned char* data,
              unsigned long dataLength, int direction);
+  // Zero-fills the CDB; the caller's buffer is left alone.
   ~QXScsiArgs();
 
   // Zero-fills the CDB, stores opcode in byte 0; no data buffer forces noData_c.
   void init(unsigned char opcode);
+  // The valid mark (plain values, nothing owned).
   bool valid() const;
   void valid(bool v);
   // Stores the data reference and direction as passed, copies min(cdbLength, 16) CDB bytes over the
@@ -38,15 +40,17 @@ class QXSCSI_EXPORT QXScsiArgs {
   void setFrom(const unsigned char* cdb, unsigned char cdbLength, const unsigned char* data,
                unsigned long dataLength, int direction);
   int transferDirection() const;
+  // The error code stored by errorCode(int) or a refused precondition.
   int errorCode() const;
   // Stores e and marks the object invalid (for every e, 0 included).
   void errorCode(int e);
+  // CDB byte 0.
   unsigned char operationCode() const;
   // Base: error 0, true. Subclasses refuse a command with false and an error code of their own.
   virtual bool preConditionCallback(int& error) const;
-  // Writes operation code, control byte, data length and direction into the caller's stream.
+  // Writes operation code, control byte, data length and direction into the caller's stream (os).
   virtual std::ostrstream& traceTo(std::ostrstream& os, short level, const char* title, bool terminate) const;
-  // The object's formatter.
+  // The object's formatter, borrowed for the object's lifetime.
   const QXScsiTrace& trace() const;
   // The caller's buffer (not owned), its length and the direction.
   void getCmdData(unsigned char*& data, unsigned long& length, int& direction) const;
@@ -69,12 +73,14 @@ class QXSCSI_EXPORT QXScsiArgs {
 // Args of an arbitrary CDB; its trace always has a title ("ANY SCSI COMMAND:" by default).
 class QXSCSI_EXPORT QXScsiAnyArgs : public QXScsiArgs {
  public:
+  // The raw-CDB constructor of QXScsiArgs; cdb is copied, data only referenced.
   QXScsiAnyArgs(const unsigned char* cdb, unsigned char cdbLength, const unsigned char* data,
                 unsigned long dataLength, int direction);
   // No data buffer, noData_c.
   QXScsiAnyArgs(const unsigned char* cdb, unsigned char cdbLength);
   ~QXScsiAnyArgs();
 
+  // The base trace under the caller's title, or "ANY SCSI COMMAND:" for null; os is the caller's.
   std::ostrstream& traceTo(std::ostrstream& os, short level, const char* title,
                            bool terminate) const override;
 };
@@ -96,6 +102,7 @@ class QXSCSI_EXPORT QXScsiCmd {
 
   // Zero sense buffer of 255 bytes, zero CDB of length 0, status 0, timeout 0, sense complete.
   void init();
+  // Timeout in seconds, status byte and direction: plain values.
   unsigned long timeout() const;
   void setTimeout(unsigned long seconds);
   unsigned char scsiStatus() const;
@@ -115,11 +122,14 @@ class QXSCSI_EXPORT QXScsiCmd {
   void getCDB(const unsigned char*& cdb, unsigned char& length) const;
   // Copies min(length, 16) bytes over the start of the CDB and stores that length.
   void setCDB(const unsigned char* cdb, unsigned char length);
+  // Whether the implementation could store the sense data only in part.
   bool incompleteSense() const;
   void incompleteSense(bool incomplete);
   // Writes CDB, data reference and direction back into out (out.setFrom).
   void args(QXScsiArgs& out) const;
+  // The implementation error; 0 for none.
   long implementationError() const;
+  // Assigns the stored message to the caller's out.
   void implementationErrorMsg(std::string& out) const;
   // Stores error; a null message keeps the previous message.
   void implementationError(long error, const char* message);

@@ -1,5 +1,4 @@
-// Addresses and device descriptors: SCSI addresses, bus/target/LUN addresses, device types and
-// their default command timeouts.
+// Addresses and device descriptors: SCSI and bus/target/LUN addresses, device types, default timeouts.
 #pragma once
 
 #include <string>
@@ -18,6 +17,7 @@ class QXSCSI_EXPORT QXScsiAddress {
   QXScsiAddress();
   // Valid, defined, then init(m).
   explicit QXScsiAddress(AddressMethod m);
+  // Copies the bytes and all three marks; nothing is shared.
   QXScsiAddress(const QXScsiAddress& other);
   QXScsiAddress& operator=(const QXScsiAddress& other) = default;
   ~QXScsiAddress();
@@ -26,8 +26,10 @@ class QXSCSI_EXPORT QXScsiAddress {
   void init(AddressMethod m);
   // init(undefinedMethod).
   void reset();
+  // The valid mark.
   bool valid() const;
   void valid(bool v);
+  // The inverse of the undefined mark.
   bool defined() const;
   void defined(bool d);
   // otherMethod if marked so, else lunMethod when byte 0 bit 7 is set, else byteMethod.
@@ -55,10 +57,12 @@ class QXSCSI_EXPORT QXScsiLunAddress : public QXScsiAddress {
   QXScsiLunAddress();
   // lunMethod address holding bus, target and lun; defined.
   QXScsiLunAddress(unsigned char bus, unsigned char target, unsigned char lun);
+  // Runs the base destructor only.
   ~QXScsiLunAddress();
 
   // ORs the three numbers into bytes 1-3 and marks the address defined.
   void set(unsigned char bus, unsigned char target, unsigned char lun);
+  // Bytes 1, 2 and 3.
   unsigned char bus() const;
   unsigned char target() const;
   unsigned char lun() const;
@@ -69,6 +73,7 @@ class QXSCSI_EXPORT QXScsiLunAddress : public QXScsiAddress {
 // A device descriptor: a type number (-1 for none, else 101-109) and a name of at most 64 bytes.
 class QXSCSI_EXPORT QXScsiDevice {
  public:
+  // Type -1 unless given; the name (copied, cut at 64 bytes) is empty unless given.
   QXScsiDevice();
   explicit QXScsiDevice(int type);
   QXScsiDevice(const std::string& name, int type);
@@ -77,11 +82,13 @@ class QXSCSI_EXPORT QXScsiDevice {
 
   // Zero-fills the name field, then copies at most 64 bytes of name.c_str() into it.
   void init(const std::string& name);
+  // The type number, -1 for none.
   int deviceType() const;
   // True for the types 101, 104, 106, 107 and 109.
   bool isDirectAccess() const;
   // The name field up to its first zero byte, or all 64 bytes when it has none.
   std::string name() const;
+  // Whether name() is not empty.
   bool nameDefined() const;
   // Default timeout in seconds for the command in args (30 unless the medium-changer table says more).
   unsigned long timeout(const QXScsiArgs& args) const;
@@ -96,6 +103,7 @@ class QXSCSI_EXPORT QXScsiDevice {
 // Device of type 103.
 class QXSCSI_EXPORT QXScsiMediumChanger : public QXScsiDevice {
  public:
+  // The name is copied into the descriptor.
   explicit QXScsiMediumChanger(const std::string& name);
   ~QXScsiMediumChanger();
 };
@@ -103,6 +111,7 @@ class QXSCSI_EXPORT QXScsiMediumChanger : public QXScsiDevice {
 // Device of type 102.
 class QXSCSI_EXPORT QXScsiStreamDevice : public QXScsiDevice {
  public:
+  // The name is copied into the descriptor.
   explicit QXScsiStreamDevice(const std::string& name);
   ~QXScsiStreamDevice();
 };

@@ -9,7 +9,9 @@
 // The factory singleton, known to the companion registry as "13QXScsiFactory".
 class QXSCSI_EXPORT QXScsiFactory : public QXFactory {
  public:
+  // An empty factory; requests by any target type name reach the registered implementation.
   QXScsiFactory();
+  // Forgets the registrations; implementations made earlier stay with their owners.
   virtual ~QXScsiFactory();
 
   // Registers a creator/destroyer pair under "QXScsiTargetImpl"; both are plain functions.

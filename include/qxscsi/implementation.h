@@ -15,9 +15,11 @@
 // supports. Implementations are factory products; a target owns one through a shared holder (ownership.h).
 class QXSCSI_EXPORT QXScsiTargetImpl : public QXAbstractProduct {
  public:
+  // Empty hint, flags 0, implicit release enabled.
   QXScsiTargetImpl();
 
   // The virtual operations form the plug-in interface: their order must not change.
+  // Deleted by its one holder (after release()), or by whoever still owns it alone.
   virtual ~QXScsiTargetImpl();
   // Accepts (true: stored for hint()) or refuses the hint of the creating target; hint stays the caller's.
   virtual bool hintFrom(std::string& hint);

@@ -15,6 +15,7 @@ class QXSCSI_EXPORT QXScsiTargetImplItem : public QXReferencedItem {
   QXScsiTargetImplItem();
   // Takes the implementation out of impl; the holder owns it from now on.
   explicit QXScsiTargetImplItem(std::unique_ptr<QXScsiTargetImpl> impl);
+  // Calls the implementation's release(), then deletes it.
   virtual ~QXScsiTargetImplItem();
 
   // Two holders must never own one implementation: holders are neither copied nor assigned.
@@ -41,6 +42,7 @@ class QXSCSI_EXPORT SafeReferencedAutoPtr_T {
   SafeReferencedAutoPtr_T(const SafeReferencedAutoPtr_T& other);
   // Takes the item out of item (which may be empty).
   explicit SafeReferencedAutoPtr_T(std::unique_ptr<T> item);
+  // Drops the reference (unsetReferencedItem).
   virtual ~SafeReferencedAutoPtr_T();
 
   // The item, borrowed; throws const char* "ReferencedAutoPtr: attempt to dereference NULL pointer"
@@ -75,6 +77,7 @@ class QXSCSI_EXPORT QXScsiTargetImplReference
   QXScsiTargetImplReference(const QXScsiTargetImplReference& other);
   // Takes impl (may be empty) into a new holder; nothing leaks if allocating the holder fails.
   explicit QXScsiTargetImplReference(std::unique_ptr<QXScsiTargetImpl> impl);
+  // Drops the share; the last one deletes the holder and with it the implementation.
   virtual ~QXScsiTargetImplReference();
 
   // Shares other's holder and drops the own one.

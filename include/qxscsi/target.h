@@ -41,6 +41,7 @@ class QXSCSI_EXPORT QXScsiTarget {
   virtual void implementationHint(std::string& hint) const;
   // Switches flags 1, 2 and 6 on from "access_target" / "exclusive_access" = "y" (params borrowed).
   virtual void overrideDefaultBehavior(const Parameters& params);
+  // Drops the share of the implementation; the last share releases and deletes it.
   virtual ~QXScsiTarget();
 
   // Implementation access.
@@ -48,6 +49,7 @@ class QXSCSI_EXPORT QXScsiTarget {
   QXScsiTargetImpl* getScsiTargetImpl() const;
   // True when marked open and an implementation is at hand.
   bool valid() const;
+  // Sets the open mark only.
   void valid(bool v) { validMark = v; }
 
   // Dispatch. Each returns a record owned by the caller (free it with QXScsiFreeCmd), or null.
@@ -57,6 +59,7 @@ class QXSCSI_EXPORT QXScsiTarget {
   QXScsiCmd* doCall(QXScsiArgs& args, const QXScsiDevice& device, unsigned long timeout);
 
   // Errors and facts.
+  // The target's own error (table above).
   long localError() const { return localErrorCode; }
   void localError(long e) { localErrorCode = e; }
   // The local error if set, else the implementation's; -4 (also stored) when there is no implementation.
@@ -101,6 +104,7 @@ class QXSCSI_EXPORT QXScsiTarget {
   void setScsiAddress(const QXScsiAddress& address);
   // Copies the current address into the caller's address when it is defined.
   bool getScsiAddress(QXScsiAddress& address) const;
+  // Whether flag 3 lets commands through with an undefined address.
   bool ignoreUndefinedAddress() const { return ignoreAddressMark; }
   void ignoreUndefinedAddress(bool ignore) { ignoreAddressMark = ignore; }
 
@@ -164,6 +168,7 @@ class QXSCSI_EXPORT QXScsiSPITarget : public QXScsiTarget {
 
   // Same rules as QXScsiTarget::overrideDefaultBehavior.
   void overrideDefaultBehavior(const Parameters& params) override;
+  // Runs the base destructor only.
   ~QXScsiSPITarget() override;
   // The implementation's handle; QXScsi::invalidHandleValue_c when there is no implementation.
   int handle() const;
@@ -171,6 +176,7 @@ class QXSCSI_EXPORT QXScsiSPITarget : public QXScsiTarget {
   virtual int adapter() const;
   // Shares other's implementation.
   QXScsiSPITarget& operator=(const QXScsiSPITarget& other);
+  // Shares other's implementation.
   QXScsiSPITarget(const QXScsiSPITarget& other) = default;
 };
 
