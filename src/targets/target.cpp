@@ -64,7 +64,11 @@ void QXScsiTarget::overrideDefaultBehavior(const Parameters& params) {
 
 QXScsiTargetImpl* QXScsiTarget::getScsiTargetImpl() const {
   std::unique_ptr<QXScsiTargetImpl> client(getClientScsiTargetImpl());
-  if (implReference.scsiTargetImpl() != nullptr) return implReference.scsiTargetImpl();  // client deleted
+  if (QXScsiTargetImpl* held = implReference.scsiTargetImpl()) {
+    // A surplus implementation is deleted; the held one handed back again is not deleted under us.
+    if (client.get() == held) client.release();
+    return held;
+  }
   implReference = QXScsiTargetImplReference(std::move(client));
   if (implReference.scsiTargetImpl() == nullptr) {
     if (QXScsiFactory* factory = factorySingleton()) {

@@ -250,6 +250,25 @@ TEST_F(DispatchTest, ClientImplementationIsKeptAndSurplusOnesDeletedWithoutRelea
   EXPECT_EQ(journal().callsOf(1), (std::vector<std::string>{"release", "destroyed"}));
 }
 
+// A subclass that hands over one implementation and then keeps answering with the same pointer.
+class RepeatingClientTarget : public QXScsiTarget {
+ public:
+  explicit RepeatingClientTarget(std::shared_ptr<qxscsi::test::FakeJournal> journal)
+      : impl(new qxscsi::test::FakeImpl(std::move(journal), {})) {}
+  QXScsiTargetImpl* getClientScsiTargetImpl() const override { return impl; }
+  qxscsi::test::FakeImpl* impl;  // owned by the target once handed over
+};
+
+TEST_F(DispatchTest, ClientAnsweringWithTheHeldImplementationAgainKeepsIt) {
+  {
+    RepeatingClientTarget client(scope->journal);
+    EXPECT_EQ(client.getScsiTargetImpl(), client.impl);
+    EXPECT_EQ(client.getScsiTargetImpl(), client.impl);  // not deleted as a surplus one
+    EXPECT_TRUE(journal().alive(1));
+  }
+  EXPECT_EQ(journal().callsOf(1), (std::vector<std::string>{"release", "destroyed"}));
+}
+
 TEST_F(DispatchTest, FactsComeFromTheImplementation) {
   script().osPlatform = 4;
   script().transport = 2;
