@@ -77,6 +77,11 @@ TEST_F(SenseReportTest, StatusesMapToTheConventionalExitValues) {
   EXPECT_EQ(exitStatusFor(0x02, opcode.data(), opcode.size()), 9);
   EXPECT_EQ(exitStatusFor(0x02, notReady.data(), notReady.size()), 2);
   EXPECT_EQ(exitStatusFor(0x02, nullptr, 0), exitSense);
+  // A CHECK CONDITION whose sense says NO SENSE (say, one byte arrived) is not success.
+  std::vector<uint8_t> oneByte = {0x70, 0, 0, 0, 0, 0, 0, 0};
+  EXPECT_EQ(exitStatusFor(0x02, oneByte.data(), oneByte.size()), 20);
+  std::vector<uint8_t> recovered = {0x70, 0, 0x01, 0, 0, 0, 0, 0x0a, 0, 0, 0, 0, 0x17, 0x01, 0, 0, 0, 0};
+  EXPECT_EQ(exitStatusFor(0x02, recovered.data(), recovered.size()), 0);
   EXPECT_EQ(exitStatusFor(0x08, nullptr, 0), 26);
   EXPECT_EQ(exitStatusFor(0x18, nullptr, 0), 24);
   EXPECT_EQ(exitStatusFor(0x28, nullptr, 0), 27);

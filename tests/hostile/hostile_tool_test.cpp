@@ -95,7 +95,7 @@ TEST_F(HostileToolTest, EverySubcommandInEveryModeExitsWithAStatusThatSaysWhatHa
   const std::pair<const char*, int> modes[] = {{"busy", 26},     {"conflict", 24}, {"taskfull", 27},
                                                {"timeout", 33},  {"sense17", 11},  {"sense18", 11},
                                                {"sense255", 11}, {"sense0", 98},   {"nosense", 98},
-                                               {"sense1", -1},   {"lengths", -1},  {"descriptors", -1}};
+                                               {"sense1", 20},   {"lengths", -1},  {"descriptors", -1}};
   for (const auto& [mode, expected] : modes) {
     const std::string device = std::string("emulated:disk?luns=2&hostile=") + mode;
     for (std::vector<std::string> args : subcommands(device)) {

@@ -13,9 +13,10 @@ int exitStatusFor(unsigned char status, const uint8_t* sense, size_t senseLength
       return exitOk;
     case 0x02: {
       if (sense == nullptr || senseLength == 0) return exitSense;
+      // A recovered error means the command completed. NO SENSE keeps its own status: a CHECK
+      // CONDITION is never reported as success because its sense data says little.
       int cat = sg_err_category_sense(sense, static_cast<int>(senseLength));
-      if (cat == SG_LIB_CAT_RECOVERED || cat == SG_LIB_CAT_NO_SENSE) return exitOk;
-      return cat;
+      return cat == SG_LIB_CAT_RECOVERED ? exitOk : cat;
     }
     case 0x04:
       return exitConditionMet;

@@ -17,7 +17,8 @@ enum ExitStatus : int {
   exitInvalidOpcode = 9,
   exitCopyAborted = 10,
   exitAbortedCommand = 11,
-  exitFile = 15,  // unable to open or use the device or a file
+  exitFile = 15,     // unable to open or use the device or a file
+  exitNoSense = 20,  // CHECK CONDITION whose sense key is NO SENSE
   exitReservationConflict = 24,
   exitConditionMet = 25,
   exitBusy = 26,
