@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -135,6 +136,20 @@ std::string findSgNode(System& system, const ScsiId& id) {
       return "/dev/" + name;
   }
   return std::string();
+}
+
+std::vector<std::string> listSgNodes(System& system) {
+  std::vector<std::pair<unsigned, std::string>> numbered;
+  for (const std::string& name : system.listDirectory("/sys/class/scsi_generic/")) {
+    size_t pos = 2;
+    unsigned number;
+    if (name.compare(0, 2, "sg") == 0 && readUnsigned(name, pos, number) && pos == name.size())
+      numbered.emplace_back(number, "/dev/" + name);
+  }
+  std::sort(numbered.begin(), numbered.end());
+  std::vector<std::string> paths;
+  for (auto& entry : numbered) paths.push_back(std::move(entry.second));
+  return paths;
 }
 
 bool adapterExists(System& system, unsigned host) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "sg_system.h"
 
@@ -36,6 +37,9 @@ bool nodeScsiId(System& system, int fd, ScsiId& out);
 
 // The /dev path of the sg node with the address id; "" when there is none.
 std::string findSgNode(System& system, const ScsiId& id);
+
+// The /dev paths of all sg nodes, in numeric order.
+std::vector<std::string> listSgNodes(System& system);
 
 // Whether host adapter number host exists.
 bool adapterExists(System& system, unsigned host);

@@ -159,6 +159,15 @@ TEST_F(SgNodeTest, FindsSgNodeByFullAddress) {
   EXPECT_EQ("", findSgNode(system, id));
 }
 
+TEST_F(SgNodeTest, ListsSgNodesInNumericOrder) {
+  system.addNode("sg10", 21, 10, "0:0:3:0");
+  system.addNode("sg2", 21, 2, "0:0:2:0");
+  system.directories["/sys/class/scsi_generic/"].push_back("sgx");
+  system.addNode("sg0", 21, 0, "0:0:1:0");
+  const std::vector<std::string> expected = {"/dev/sg0", "/dev/sg2", "/dev/sg10"};
+  EXPECT_EQ(expected, listSgNodes(system));
+}
+
 TEST_F(SgNodeTest, AdapterExistsThroughScsiHostClass) {
   system.addAdapter(0);
   EXPECT_TRUE(adapterExists(system, 0));

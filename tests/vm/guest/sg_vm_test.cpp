@@ -136,16 +136,20 @@ TEST_F(SgVmTest, WriteThenReadTenThroughCmdCall) {
   EXPECT_EQ(0x21, cmd->senseData().additionalSenseCode());
 }
 
-TEST_F(SgVmTest, ResidualOfAShortInquiry) {
+TEST_F(SgVmTest, ResidualOfAShortTransferIsOffered) {
   QXScsiSPITarget target(disk.c_str(), nullptr);
   ASSERT_TRUE(target.valid());
-  unsigned char inquiry[255] = {};
-  CmdPtr cmd(target.cmdInquiry(inquiry, sizeof inquiry));
+  // The list of supported VPD pages is far shorter than the 255 bytes asked for.
+  unsigned char pages[255] = {};
+  const unsigned char inquiry[6] = {0x12, 0x01, 0x00, 0x00, 0xff, 0x00};
+  QXScsiAnyArgs args(inquiry, 6, pages, sizeof pages, 0);
+  CmdPtr cmd(target.cmdCall(args, 0));
   ASSERT_TRUE(cmd);
+  ASSERT_EQ(0, cmd->scsiStatus());
   auto* impl = dynamic_cast<qxscsi::sg::SgTargetImpl*>(target.getScsiTargetImpl());
   ASSERT_NE(nullptr, impl);
-  const int returned = inquiry[4] + 5;
-  EXPECT_LT(returned, 255);
+  const int returned = ((pages[2] << 8) | pages[3]) + 4;
+  ASSERT_LT(returned, 255);
   EXPECT_EQ(255 - returned, impl->lastResidual());
 }
 
