@@ -59,6 +59,7 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
+prep_start=$(date +%s.%N)
 root=$work/root
 mkdir -p "$root"/{bin,dev,proc,sys,tmp,lib/modules,opt/qx/bin}
 cp "$(command -v busybox)" "$root/bin/busybox"
@@ -121,6 +122,8 @@ chmod +x "$root/init"
 (cd "$root" && find . | cpio -o -H newc --quiet | gzip -1 >"$work/initrd.gz")
 
 truncate -s 64M "$work/disk.img"
+echo "vm_run: initramfs of $(du -k "$work/initrd.gz" | cut -f1) KiB built in $(
+  awk -v a="$prep_start" -v b="$(date +%s.%N)" 'BEGIN{printf "%.1f", b - a}') s"
 
 log=$work/console.log
 start=$(date +%s.%N)
