@@ -9,10 +9,10 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
-#include "qxpattern/singleton.h"
-#include "qxscsi/backends/sg_target.h"
+#include "qxscsi/backends/install.h"
 #include "qxscsi/qxscsi.h"
 
 namespace {
@@ -36,24 +36,11 @@ std::string benchNode() {
   return found;
 }
 
-// Makes the SG back-end the factory's implementation for the life of the benchmark.
-class FactorySetup {
- public:
-  FactorySetup() {
-    QXSingletonController& registry = QXSingletonController::instance();
-    const char* name = typeid(QXScsiFactory).name();
-    if (!registry.singleton(name))
-      registry.registerSingleton(name, &QXScsiFactory::createInstance, &QXScsiFactory::deleteInstance);
-    static_cast<QXScsiFactory*>(registry.singleton(name))
-        ->registerScsiTargetImpl(&qxscsi::sg::SgTargetImpl::create, &qxscsi::sg::SgTargetImpl::destroy);
-  }
-  ~FactorySetup() { QXSingletonController::instance().clear(); }
-};
-
 void BM_TurLibrary(benchmark::State& state) {
   const std::string node = benchNode();
   if (node.empty()) return state.SkipWithError("no sg node (set QXSCSI_BENCH_SG)");
-  FactorySetup setup;
+  std::unique_ptr<qxscsi::backends::Installation> installation = qxscsi::backends::install();
+  if (!installation) return state.SkipWithError("cannot install the back-ends");
   QXScsiSPITarget target(node.c_str(), nullptr);
   if (!target.valid()) return state.SkipWithError("cannot open the sg node");
   const unsigned char tur[6] = {0, 0, 0, 0, 0, 0};

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "qxscsi/backends/install.h"
 #include "qxscsi/backends/sg_target.h"
 #include "qxscsi/qxscsi.h"
 #include "vm_support.h"
@@ -146,7 +147,8 @@ TEST_F(SgVmTest, ResidualOfAShortTransferIsOffered) {
   CmdPtr cmd(target.cmdCall(args, 0));
   ASSERT_TRUE(cmd);
   ASSERT_EQ(0, cmd->scsiStatus());
-  auto* impl = dynamic_cast<qxscsi::sg::SgTargetImpl*>(target.getScsiTargetImpl());
+  auto* impl = dynamic_cast<qxscsi::sg::SgTargetImpl*>(
+      qxscsi::backends::routedImplementation(target.getScsiTargetImpl()));
   ASSERT_NE(nullptr, impl);
   const int returned = ((pages[2] << 8) | pages[3]) + 4;
   ASSERT_LT(returned, 255);
