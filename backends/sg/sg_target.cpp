@@ -23,7 +23,10 @@ SgTargetImpl::SgTargetImpl(System& s) : system(s) {}
 
 SgTargetImpl::~SgTargetImpl() { closeAll(); }
 
-bool SgTargetImpl::takesName(const std::string& name) { return !name.empty() && name[0] == '/'; }
+bool SgTargetImpl::takesName(const std::string& name) {
+  unsigned adapter;
+  return name.compare(0, 5, "/dev/") == 0 || parseAdapterName(name, adapter);
+}
 
 QXAbstractProduct* SgTargetImpl::create() { return new SgTargetImpl(); }
 
@@ -57,8 +60,7 @@ bool SgTargetImpl::open(const char* name, bool wantExclusive) {
     succeed();
     return true;
   }
-  if (!takesName(text) || text.compare(0, 4, "//./") == 0)
-    return fail(unknownDeviceName_c, "not a device path or adapter name: \"" + text + "\"");
+  if (!takesName(text)) return fail(unknownDeviceName_c, "not a /dev path or adapter name: \"" + text + "\"");
   int fd = openNode(system, text, wantExclusive);
   if (fd < 0) return fail(fd, "cannot open " + text);
   mode = Mode::node;

@@ -20,9 +20,11 @@ class SgBackendTest : public ::testing::Test {
 
 TEST_F(SgBackendTest, TakesDevicePathsAndAdapterNamesOnly) {
   EXPECT_STREQ("sg", backend->name());
-  for (const char* name : {"/dev/sg0", "/dev/sda", "/dev/nst0", "/dev/sch0", "//./scsi0:", "//./scsi12:"})
+  for (const char* name : {"/dev/sg0", "/dev/sda", "/dev/nst0", "/dev/sch0", "//./scsi0:", "//./scsi12:",
+                           "/dev/disk/by-id/scsi-0QEMU_QEMU_HARDDISK_drive-scsi0-0-1-0"})
     EXPECT_TRUE(backend->takes(name)) << name;
-  for (const char* name : {"", "sg0", "emulated:disk", "iscsi://127.0.0.1/iqn.x/0", "dev/sg0"})
+  for (const char* name : {"", "sg0", "emulated:disk", "iscsi://127.0.0.1/iqn.x/0", "dev/sg0", "/nowhere/sg9",
+                           "/devices/sg0", "//./scsi:", "//./scsi0"})
     EXPECT_FALSE(backend->takes(name)) << name;
   std::unique_ptr<QXScsiTargetImpl> impl = backend->create("/dev/sg0");
   ASSERT_NE(nullptr, impl);

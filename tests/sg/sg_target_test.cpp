@@ -85,7 +85,7 @@ TEST_F(SgTargetImplTest, MissingNodeAndUnknownNamesFail) {
   EXPECT_EQ(deviceNotFound_c, impl.implementationError());
   EXPECT_EQ(-1, impl.handle());
   EXPECT_EQ(-1, impl.adapter());
-  for (const char* name : {"", "sg0", "//./nonsense", "//./scsi70000:"}) {
+  for (const char* name : {"", "sg0", "//./nonsense", "//./scsi70000:", "/nowhere/sg9"}) {
     EXPECT_FALSE(impl.access(name, -1)) << name;
     EXPECT_EQ(unknownDeviceName_c, impl.implementationError()) << name;
   }

@@ -12,7 +12,7 @@ namespace qxscsi::sg {
 
 class System;
 
-// Reaches local SCSI devices through SG_IO. Device names: a node that takes SG_IO (/dev/sgN,
+// Reaches local SCSI devices through SG_IO. Device names: a node under /dev that takes SG_IO (/dev/sgN,
 // /dev/sdX, /dev/stN, /dev/nstN, /dev/schN, ...), or an adapter name "//./scsiN:" that sends each
 // command to the sg node of host N whose channel:id:lun is the record's bus/target/LUN.
 class QXSCSI_EXPORT SgTargetImpl : public QXScsiTargetImpl {
@@ -52,7 +52,7 @@ class QXSCSI_EXPORT SgTargetImpl : public QXScsiTargetImpl {
   // Bytes the last executed command did not transfer (the driver's residual count); 0 before any.
   int lastResidual() const { return residual; }
 
-  // Whether this back-end takes the device name: an adapter name or an absolute path.
+  // Whether this back-end takes the device name: a path under /dev or an adapter name "//./scsiN:".
   static bool takesName(const std::string& name);
   // Factory creator and destroyer (QXScsiFactory::registerScsiTargetImpl).
   static QXAbstractProduct* create();
