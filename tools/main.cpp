@@ -32,6 +32,7 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
   app.fallthrough();
   app.add_option("--param", o.params, "target parameter NAME=VALUE (repeatable)");
+  app.add_option("--address", o.address, "BUS:TARGET:LUN of the device behind an adapter name //./scsiN:");
   app.add_option("-t,--timeout", o.timeout, "timeout in seconds for commands sent through cmdCall (raw)");
   app.add_flag("--json", o.json, "print one JSON document on stdout");
   app.add_flag("--hex", o.hex, "hex dump of returned data");
@@ -90,7 +91,7 @@ int main(int argc, char** argv) {
   if (cList->parsed()) return out.finish(runList(session, portal, out));
 
   int status = exitOther;
-  QXScsiTarget* target = session.open(o.device, params, out, status);
+  QXScsiTarget* target = session.open(o.device, params, out, status, o.address);
   if (target == nullptr) return out.finish(status);
   out.doc()["device"] = o.device;
 

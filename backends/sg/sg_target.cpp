@@ -15,6 +15,22 @@ std::string addressText(unsigned bus, unsigned target, unsigned long long lun) {
   return "bus " + std::to_string(bus) + " target " + std::to_string(target) + " lun " + std::to_string(lun);
 }
 
+// Why a node could not be opened, in words.
+std::string openFailure(long error) {
+  switch (error) {
+    case deviceNotFound_c:
+      return "no such device";
+    case accessDenied_c:
+      return "permission denied";
+    case deviceBusy_c:
+      return "busy (open for exclusive use)";
+    case outOfResources_c:
+      return "out of descriptors or memory";
+    default:
+      return "operating-system error";
+  }
+}
+
 }  // namespace
 
 SgTargetImpl::SgTargetImpl() : system(hostSystem()) {}
@@ -62,7 +78,7 @@ bool SgTargetImpl::open(const char* name, bool wantExclusive) {
   }
   if (!takesName(text)) return fail(unknownDeviceName_c, "not a /dev path or adapter name: \"" + text + "\"");
   int fd = openNode(system, text, wantExclusive);
-  if (fd < 0) return fail(fd, "cannot open " + text);
+  if (fd < 0) return fail(fd, "cannot open " + text + ": " + openFailure(fd));
   mode = Mode::node;
   nodeFd = fd;
   ownsNode = true;
@@ -149,7 +165,7 @@ int SgTargetImpl::lunDescriptor(const QXScsiAddress& address) {
   }
   int fd = openNode(system, path, exclusive);
   if (fd < 0) {
-    fail(fd, "cannot open " + path + " (" + where + ")");
+    fail(fd, "cannot open " + path + " (" + where + "): " + openFailure(fd));
     return -1;
   }
   lunFds[key] = fd;

@@ -120,6 +120,10 @@ TEST_F(ToolTest, BadInputIsRefusedWithOneLineAndAStatus) {
       {"decode-sense 0x", 1, "without digits"},
       {"bogus-command", 1, ""},
       {"tur --param novalue", 1, "NAME=VALUE"},
+      {"inquiry //./scsi0:", 1, "needs --address"},
+      {"--address 0:1 inquiry //./scsi0:", 1, "BUS:TARGET:LUN"},
+      {"--address 0:1:256 inquiry //./scsi0:", 1, "BUS:TARGET:LUN"},
+      {"--address 0:x:0 tur", 1, "BUS:TARGET:LUN"},
   };
   for (const Case& c : cases) {
     ToolRun r = run(c.args, true);

@@ -77,7 +77,7 @@ TEST_F(SgTargetImplTest, ExclusiveAccessAndBusyNode) {
   EXPECT_EQ(-1, impl.handle());
   std::string message;
   impl.implementationErrorMsg(message);
-  EXPECT_NE(std::string::npos, message.find("/dev/sg0"));
+  EXPECT_EQ("cannot open /dev/sg0: busy (open for exclusive use)", message);
 }
 
 TEST_F(SgTargetImplTest, MissingNodeAndUnknownNamesFail) {

@@ -16,14 +16,48 @@ DeviceSession::DeviceSession() : installation_(backends::install()) {}
 
 DeviceSession::~DeviceSession() { target_.reset(); }
 
+bool parseLunAddress(const std::string& text, unsigned char& bus, unsigned char& target, unsigned char& lun) {
+  unsigned values[3];
+  size_t pos = 0;
+  for (int i = 0; i < 3; ++i) {
+    size_t start = pos;
+    unsigned long v = 0;
+    while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9' && v <= 255)
+      v = v * 10 + static_cast<unsigned long>(text[pos++] - '0');
+    if (pos == start || v > 255) return false;
+    values[i] = static_cast<unsigned>(v);
+    if (i < 2 && (pos >= text.size() || text[pos++] != ':')) return false;
+  }
+  if (pos != text.size()) return false;
+  bus = static_cast<unsigned char>(values[0]);
+  target = static_cast<unsigned char>(values[1]);
+  lun = static_cast<unsigned char>(values[2]);
+  return true;
+}
+
 QXScsiTarget* DeviceSession::open(const std::string& name, std::vector<QXScsi::ParameterData>& params,
-                                  Output& out, int& status) {
+                                  Output& out, int& status, const std::string& address) {
   if (!installation_) {
     errorLine("cannot set up the back-ends (another installation is alive)");
     status = exitOther;
     return nullptr;
   }
-  target_ = std::make_unique<QXScsiSPITarget>(name.c_str(), &params);
+  if (address.empty() && name.compare(0, 8, "//./scsi") == 0) {
+    errorLine("an adapter name needs --address BUS:TARGET:LUN");
+    status = exitSyntax;
+    return nullptr;
+  }
+  if (!address.empty()) {
+    unsigned char bus, id, lun;
+    if (!parseLunAddress(address, bus, id, lun)) {
+      errorLine("--address: expected BUS:TARGET:LUN with each number 0 to 255, not '" + address + "'");
+      status = exitSyntax;
+      return nullptr;
+    }
+    target_ = std::make_unique<QXScsiSPITarget>(name.c_str(), bus, id, lun, &params);
+  } else {
+    target_ = std::make_unique<QXScsiSPITarget>(name.c_str(), &params);
+  }
   if (target_->valid()) return target_.get();
   long error = target_->implementationError();
   std::string hint;
@@ -107,8 +141,12 @@ int runList(DeviceSession& session, const std::string& portal, Output& out) {
     QXScsiAddress address;
     QXScsiLunAddress lun;
     if (target.valid() && target.getScsiAddress(address) && address.toLunAddress(lun)) {
-      out.text() << "  [" << unsigned(lun.bus()) << ":" << unsigned(lun.target()) << ":"
-                 << unsigned(lun.lun()) << "]";
+      out.text() << "  [";
+      if (target.adapter() >= 0) {
+        out.text() << target.adapter() << ":";
+        entry["adapter"] = target.adapter();
+      }
+      out.text() << unsigned(lun.bus()) << ":" << unsigned(lun.target()) << ":" << unsigned(lun.lun()) << "]";
       entry["address"] = {lun.bus(), lun.target(), lun.lun()};
     }
     out.text() << '\n';

@@ -18,10 +18,11 @@ public:
   DeviceSession();
   ~DeviceSession();
 
-  // Opens `name` as an SPI target with `params`; null (with the error line printed and `status`
-  // set) when it cannot. The session keeps the target.
+  // Opens `name` as an SPI target with `params`, at `address` ("BUS:TARGET:LUN", needed behind an
+  // adapter name "//./scsiN:") when it is not empty; null (with the error line printed and
+  // `status` set) when it cannot. The session keeps the target.
   QXScsiTarget* open(const std::string& name, std::vector<QXScsi::ParameterData>& params, Output& out,
-                     int& status);
+                     int& status, const std::string& address = std::string());
 
   backends::Installation* installation() { return installation_.get(); }
 
@@ -29,6 +30,9 @@ private:
   std::unique_ptr<backends::Installation> installation_;
   std::unique_ptr<QXScsiSPITarget> target_;  // destroyed before the installation
 };
+
+// Reads "BUS:TARGET:LUN" (each 0-255); false leaves the numbers alone.
+bool parseLunAddress(const std::string& text, unsigned char& bus, unsigned char& target, unsigned char& lun);
 
 // list: the devices the back-ends can see, with their INQUIRY identity.
 int runList(DeviceSession& session, const std::string& portal, Output& out);

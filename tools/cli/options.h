@@ -10,6 +10,7 @@ namespace qxscsi::cli {
 
 struct Options {
   std::string device = "emulated:disk";  // the positional device argument
+  std::string address;                   // "BUS:TARGET:LUN" behind an adapter name (--address)
   std::vector<std::string> params;       // "NAME=VALUE" texts from --param
   unsigned long timeout = 0;             // seconds for commands sent through cmdCall; 0: the device default
   bool json = false;                     // one JSON document on stdout
