@@ -91,7 +91,7 @@ seed("cli_sense", "empty", [0])
 seed("cli_sense", "descriptor_information", [0, 0x72, 0x03, 0x11, 0x00, 0, 0, 0, 12, 0x00, 0x0A, 0x80, 0, 0, 0, 0, 0, 0, 0x12, 0x34, 0x56])
 seed("cli_sense", "descriptor_runs_past", [0, 0x72, 0x05, 0x24, 0x00, 0, 0, 0, 20, 0x02, 0x06, 0, 0, 0xC0, 0, 0x12, 0, 0x01, 0x30])
 seed("cli_sense", "descriptor_stream_flags", [0, 0x73, 0x08, 0x00, 0x05, 0, 0, 0, 4, 0x04, 0x02, 0, 0xE0])
-seed("cli_sense", "sense_key_specific_progress", [0, 0x70, 0, 0x02, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x04, 0x04, 0, 0x80, 0x80, 0x00])
+seed("cli_sense", "sks_progress", [0, 0x70, 0, 0x02, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x04, 0x04, 0, 0x80, 0x80, 0x00])
 seed("cli_sense", "hex_text", b"\x01" + b"70 00 05 00 00 00 00 0a 00 00 00 00 24 00 00 c0 00 02")
 seed("cli_sense", "hex_text_descriptor", b"\x01" + b"72:05:24:00:00:00:00:08:02:06:00:00:c0:00:01:00")
 
