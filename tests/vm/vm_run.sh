@@ -104,7 +104,7 @@ export PATH=/opt/qx/bin:/bin
 mount -t proc proc /proc
 mount -t sysfs sys /sys
 mount -t devtmpfs dev /dev
-mount -t tmpfs tmp /tmp
+mkdir -p /tmp  # the initramfs root is writable; a tmpfs here would hide programs copied under /tmp
 for m in ${modules[*]}; do insmod /lib/modules/\$m.ko || echo "QXVM: insmod \$m failed"; done
 i=0
 while [ ! -e $wait_for ] && [ \$i -lt 200 ]; do sleep 0.1; i=\$((i + 1)); done
