@@ -3,43 +3,53 @@
 
 #include "qxscsi/naming.h"
 #include "qxscsi/target.h"
+#include "target_codes.h"
 
 namespace {
 
-constexpr long kNoImplementation = -4;
-constexpr long kShared = -9;
-constexpr long kAccessNotApplicable = QXScsiPlatform::targetAccessNotApplicable_c;  // -8
-constexpr long kNoScsiAddress = QXScsiPlatform::noScsiAddress_c;                    // -7
-constexpr int kAccessTargetFlag = 1;
-constexpr int kAccessMustSucceedFlag = 2;
-constexpr int kExclusiveFlag = 6;
+using qxscsi::targets::kAccessMustSucceedFlag;
+using qxscsi::targets::kAccessNotApplicable;
+using qxscsi::targets::kAccessTargetFlag;
+using qxscsi::targets::kExclusiveFlag;
+using qxscsi::targets::kNoImplementation;
+using qxscsi::targets::kNoScsiAddress;
+using qxscsi::targets::kShared;
 
 bool present(const QXScsiTarget::Parameters* params) { return params != nullptr && !params->empty(); }
+
+// The opening both forms of initScsiTarget share: parameters to the target, then to its implementation,
+// device access, target access (flag 1) once all went well, then the open mark. accessTarget is the
+// form's own target access; its failure fails the opening only with flag 2.
+template <typename AccessTarget>
+bool openTarget(QXScsiTarget& target, const std::string& name, int mode,
+                const QXScsiTarget::Parameters* params, AccessTarget accessTarget) {
+  bool ok = true;
+  if (present(params)) target.overrideDefaultBehavior(*params);
+  QXScsiTargetImpl* impl = target.getScsiTargetImpl();
+  if (impl == nullptr) ok = false;
+  if (ok && present(params)) impl->overrideDefaultBehavior(*params);
+  if (ok) {
+    ok = target.override(kExclusiveFlag) ? impl->accessExclusive(name.c_str(), mode)
+                                         : impl->access(name.c_str(), mode);
+  }
+  if (ok && target.override(kAccessTargetFlag)) {
+    if (!accessTarget() && target.override(kAccessMustSucceedFlag)) ok = false;
+  }
+  if (ok) target.valid(true);
+  return ok;
+}
 
 }  // namespace
 
 bool QXScsiTarget::initScsiTarget(const char* name, const QXScsiAddress& address, int mode,
                                   const Parameters* params) {
-  // Copied first: a re-open passes the remembered name and address themselves.
+  // Copied first: a re-open passes the remembered name itself.
   const std::string nameText(name != nullptr ? name : "");
-  const QXScsiAddress addressCopy(address);
-  bool ok = true;
-  if (present(params)) overrideDefaultBehavior(*params);
-  QXScsiTargetImpl* impl = getScsiTargetImpl();
-  if (impl == nullptr) ok = false;
-  if (ok && present(params)) impl->overrideDefaultBehavior(*params);
-  if (ok) {
-    ok = override(kExclusiveFlag) ? impl->accessExclusive(nameText.c_str(), mode)
-                                  : impl->access(nameText.c_str(), mode);
-  }
-  if (ok && override(kAccessTargetFlag)) {
-    const bool accessed =
-        addressCopy.defined() ? accessScsiTarget(addressCopy) : accessScsiTarget(QXScsiDevice(nameText));
-    if (!accessed && override(kAccessMustSucceedFlag)) ok = false;
-  }
-  if (ok) valid(true);
+  const bool ok = openTarget(*this, nameText, mode, params, [&] {
+    return address.defined() ? accessScsiTarget(address) : accessScsiTarget(QXScsiDevice(nameText));
+  });
   openName = nameText;
-  openAddress = addressCopy;
+  openAddress = address;
   accessMode = mode;
   return ok;
 }
@@ -47,22 +57,11 @@ bool QXScsiTarget::initScsiTarget(const char* name, const QXScsiAddress& address
 bool QXScsiTarget::initScsiTarget(const char* name, const QXScsiDevice& device, int mode,
                                   const Parameters* params) {
   const std::string nameText(name != nullptr ? name : "");
-  const QXScsiDevice deviceCopy(device);
-  bool ok = true;
-  if (present(params)) overrideDefaultBehavior(*params);
-  QXScsiTargetImpl* impl = getScsiTargetImpl();
-  if (impl == nullptr) ok = false;
-  if (ok && present(params)) impl->overrideDefaultBehavior(*params);
-  if (ok) {
-    ok = override(kExclusiveFlag) ? impl->accessExclusive(nameText.c_str(), mode)
-                                  : impl->access(nameText.c_str(), mode);
-  }
-  if (ok && deviceCopy.nameDefined() && override(kAccessTargetFlag)) {
-    if (!accessScsiTarget(deviceCopy) && override(kAccessMustSucceedFlag)) ok = false;
-  }
-  if (ok) valid(true);
+  // A device without a name has no SCSI target to access.
+  const bool ok = openTarget(*this, nameText, mode, params,
+                             [&] { return !device.nameDefined() || accessScsiTarget(device); });
   openName = nameText;
-  openDevice = deviceCopy;
+  openDevice = device;  // openAddress stays, so a re-open still goes by an address given before
   accessMode = mode;
   return ok;
 }

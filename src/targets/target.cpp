@@ -8,16 +8,21 @@
 #include "qxpattern/singleton.h"
 #include "qxscsi/factory.h"
 #include "qxscsi/target.h"
+#include "target_codes.h"
 
 namespace {
 
+using qxscsi::targets::kAccessMustSucceedFlag;
+using qxscsi::targets::kAccessTargetFlag;
+using qxscsi::targets::kAddressRequiredFlag;
+using qxscsi::targets::kAddressUndefined;
+using qxscsi::targets::kExclusiveFlag;
+using qxscsi::targets::kNoImplementation;
+using qxscsi::targets::kNoRecord;
+using qxscsi::targets::kNotExecuted;
+using qxscsi::targets::kPreconditionRefused;
+
 const char kNoImplementationHint[] = "Failed to create SCSI target implementation";
-constexpr long kNoRecord = -1;
-constexpr long kNotExecuted = -2;
-constexpr long kAddressUndefined = -3;
-constexpr long kNoImplementation = -4;
-constexpr long kPreconditionRefused = -6;
-constexpr int kAddressRequiredFlag = 3;
 
 // The factory singleton, borrowed from the companion registry; null when none is known.
 QXScsiFactory* factorySingleton() {
@@ -55,11 +60,11 @@ void QXScsiTarget::overrideDefaultBehavior(const Parameters& params) {
   std::string value;
   QXScsi::getParameter(QXScsi::accessScsiTargetParam(), value, params);
   if (value == "y") {
-    override(1, true);
-    override(2, true);
+    override(kAccessTargetFlag, true);
+    override(kAccessMustSucceedFlag, true);
   }
   QXScsi::getParameter(QXScsi::exclusiveAccessParam(), value, params);
-  if (value == "y") override(6, true);
+  if (value == "y") override(kExclusiveFlag, true);
 }
 
 QXScsiTargetImpl* QXScsiTarget::getScsiTargetImpl() const {
