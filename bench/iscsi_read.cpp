@@ -21,7 +21,7 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using qxscsi::testing::TgtdInstance;
+using qxscsi::test::TgtdInstance;
 
 constexpr const char* kIqn = "iqn.2026-12.org.example:bench";
 constexpr unsigned kBlocks = 8;         // 4 KiB in 512-byte blocks
@@ -149,7 +149,7 @@ BENCHMARK(BM_Read4kInterleaved)->Arg(64)->MinTime(5.0)->UseRealTime()->Repetitio
 // IOPS that iscsi-perf reports for the LUN with inFlight commands in flight (-1 when it fails).
 double iscsiPerf(const std::string& url, int inFlight, int seconds) {
   std::string out;
-  qxscsi::testing::runProgram(
+  qxscsi::test::runProgram(
       {"/usr/bin/timeout", std::to_string(seconds + 10), "/usr/bin/iscsi-perf", "-m",
        std::to_string(inFlight), "-b", std::to_string(kBlocks), "-t", std::to_string(seconds), url},
       &out);

@@ -43,13 +43,13 @@ bool reopen(QXScsiSPITarget& target, QXScsiTarget::Parameters& params, int attem
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::unique_ptr<qxscsi::testing::TgtdInstance> tgtd;
+  std::unique_ptr<qxscsi::test::TgtdInstance> tgtd;
   std::string url;
   if (argc > 1) {
     url = argv[1];
   } else {
     std::string why;
-    tgtd = qxscsi::testing::TgtdInstance::start(&why);
+    tgtd = qxscsi::test::TgtdInstance::start(&why);
     if (!tgtd || !tgtd->addDisk(1, "iqn.2026-12.org.example:reopen", 8)) {
       std::fprintf(stderr, "cannot start a private tgtd (%s); pass the URL of a target instead\n",
                    why.c_str());

@@ -88,7 +88,8 @@ int main(int argc, char** argv) {
   }
 
   DeviceSession session;
-  if (cList->parsed()) return out.finish(runList(session, portal, out));
+  // Listing a portal waits 10 s for each network step unless -t says otherwise.
+  if (cList->parsed()) return out.finish(runList(session, portal, o.timeout ? o.timeout : 10, out));
 
   int status = exitOther;
   QXScsiTarget* target = session.open(o.device, params, out, status, o.address);

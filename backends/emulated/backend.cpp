@@ -10,17 +10,25 @@ namespace qxscsi::backends {
 
 namespace {
 
-class EmulatedBackend : public Backend {
+class EmulatedBackend : public BackendBase {
  public:
   const char* name() const override { return "emulated"; }
+  std::vector<std::string> nameSyntax() const override {
+    return {"emulated:disk|tape|changer[?OPTION=VALUE&...]"};
+  }
   bool takes(const std::string& deviceName) const override {
     return emulated::Options::isEmulatedName(deviceName);
   }
   std::unique_ptr<QXScsiTargetImpl> create(const std::string&) override {
     return std::make_unique<emulated::EmulatedTarget>(store_);
   }
-  std::vector<std::string> devices() const override {
-    return {"emulated:disk", "emulated:tape", "emulated:changer"};
+  bool list(const std::string& scope, unsigned long, std::vector<DeviceGroup>& groups, std::string&) const override {
+    if (scope.empty()) {
+      DeviceGroup devices;
+      devices.devices = {"emulated:disk", "emulated:tape", "emulated:changer"};
+      groups.push_back(std::move(devices));
+    }
+    return true;
   }
 
  private:

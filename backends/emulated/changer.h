@@ -12,7 +12,7 @@ namespace qxscsi::backends::emulated {
 // primary volume tags), MOVE MEDIUM and INITIALIZE ELEMENT STATUS, besides the common
 // commands. Element addresses: transport 0000h, drives 0100h on, slots 1000h on. Every
 // slot starts full, with volume tag "QX" and the slot number in six digits; drives start empty.
-class QXSCSI_EXPORT Changer : public Device {
+class Changer : public Device {
  public:
   static constexpr unsigned transportAddress_c = 0x0000;
   static constexpr unsigned firstDriveAddress_c = 0x0100;

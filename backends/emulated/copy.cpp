@@ -1,10 +1,12 @@
 // The copy manager of the emulated disk: EXTENDED COPY (LID1) and RECEIVE COPY RESULTS.
 #include <cstring>
 
-#include "bytes.h"
+#include "wire/bytes.h"
 #include "disk.h"
 
 namespace qxscsi::backends::emulated {
+
+using namespace wire;
 
 namespace {
 

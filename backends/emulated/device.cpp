@@ -5,12 +5,14 @@
 #include <cstdio>
 #include <cstring>
 
-#include "bytes.h"
+#include "wire/bytes.h"
 #include "changer.h"
 #include "disk.h"
 #include "tape.h"
 
 namespace qxscsi::backends::emulated {
+
+using namespace wire;
 
 namespace {
 
@@ -60,8 +62,8 @@ std::unique_ptr<Device> Device::create(const Options& options) {
   return nullptr;
 }
 
-Outcome Device::execute(unsigned lun, const Command& command) {
-  Outcome refused;
+CommandResult Device::execute(unsigned lun, const Command& command) {
+  CommandResult refused;
   if (!command.cdb || command.cdbLength == 0 || command.cdbLength > 16) {
     refused.refusal = "CDB length " + std::to_string(command.cdbLength) + " is not 1 to 16 bytes";
     return refused;
@@ -92,8 +94,8 @@ Outcome Device::execute(unsigned lun, const Command& command) {
                         (shape.direction == 0 ? "in (0)" : "out (1)");
       return refused;
     }
-    if (!command.data || command.dataLength < shape.bytes) {
-      refused.refusal = "data buffer of " + std::to_string(command.data ? command.dataLength : 0) +
+    if (!command.data || command.length < shape.bytes) {
+      refused.refusal = "data buffer of " + std::to_string(command.data ? command.length : 0) +
                         " bytes is smaller than the " + std::to_string(shape.bytes) + " bytes the CDB of " +
                         hex(cdb[0]) + " asks for";
       return refused;

@@ -6,26 +6,20 @@
 #include <string>
 #include <vector>
 
+#include "implementation_base.h"
 #include "options.h"
-#include "qxscsi/export.h"
 #include "sense.h"
 
 namespace qxscsi::backends::emulated {
 
-// One command as the host states it. `data` is the host's buffer of `dataLength` bytes;
-// the device reads (direction 1) or writes (direction 0) only inside it. Direction 2: no data.
-struct Command {
-  const unsigned char* cdb = nullptr;
-  unsigned cdbLength = 0;
-  int direction = 2;
-  unsigned char* data = nullptr;
-  unsigned long dataLength = 0;
-};
+// One command as the host states it. `data` is the host's buffer of `length` bytes; the device
+// reads (direction 1) or writes (direction 0) only inside it. Direction 2: no data.
+using Command = CommandView;
 
 // What became of a command. A refused command never reached the device: nothing was
 // read or written and `refusal` says why. An executed one has a status, and fixed-format
 // sense data when the status is CHECK CONDITION.
-struct Outcome {
+struct CommandResult {
   bool executed = false;
   std::string refusal;
   unsigned char status = good_c;
@@ -34,7 +28,7 @@ struct Outcome {
 };
 
 // The command in flight, handed to the command handlers of a device type.
-class QXSCSI_EXPORT Exchange {
+class Exchange {
  public:
   Exchange(unsigned lun, const Command& command, unsigned long expected);
 
@@ -55,14 +49,14 @@ class QXSCSI_EXPORT Exchange {
   // ILLEGAL REQUEST, INVALID FIELD IN CDB (24h/00h) pointing at CDB byte `index` (bit `bit`).
   void invalidField(unsigned index, int bit = -1);
 
-  Outcome& outcome() { return outcome_; }
+  CommandResult& outcome() { return outcome_; }
 
  private:
   unsigned lun_;
   const unsigned char* cdb_;
   unsigned char* data_;
   unsigned long expected_;
-  Outcome outcome_;
+  CommandResult outcome_;
 };
 
 // How a device type reads a CDB before running it.
@@ -75,7 +69,7 @@ struct Shape {
 // Base of the three device types: owns the logical units' common state and answers
 // INQUIRY (standard data, VPD 00h, 80h, 83h), TEST UNIT READY, REQUEST SENSE and
 // REPORT LUNS; the rest is the device type's.
-class QXSCSI_EXPORT Device {
+class Device {
  public:
   virtual ~Device();
   Device(const Device&) = delete;
@@ -87,7 +81,7 @@ class QXSCSI_EXPORT Device {
   // Carries out `command` on logical unit `lun` (units beyond lunCount() answer as
   // unsupported units do). Refuses, untouched, a CDB shorter than its operation code
   // needs and a buffer that cannot hold the transfer the CDB announces.
-  Outcome execute(unsigned lun, const Command& command);
+  CommandResult execute(unsigned lun, const Command& command);
 
   unsigned lunCount() const { return static_cast<unsigned>(lastSense_.size()); }
   unsigned char peripheralType() const { return peripheralType_; }

@@ -3,9 +3,11 @@
 
 #include <cstring>
 
-#include "bytes.h"
+#include "wire/bytes.h"
 
 namespace qxscsi::backends::emulated {
+
+using namespace wire;
 
 Disk::Disk(const Options& options)
     : Device(0x00, "EMULATED DISK", options),

@@ -11,7 +11,7 @@ namespace qxscsi::backends::emulated {
 // Answers READ CAPACITY(10), READ(10), WRITE(10), EXTENDED COPY (LID1: identification
 // CSCD descriptors and block-to-block segments between the device's logical units) and
 // RECEIVE COPY RESULTS (COPY STATUS, OPERATING PARAMETERS), besides the common commands.
-class QXSCSI_EXPORT Disk : public Device {
+class Disk : public Device {
  public:
   static constexpr unsigned maxCscdDescriptors_c = 8;
   static constexpr unsigned maxSegmentDescriptors_c = 16;

@@ -5,9 +5,11 @@
 #include <cstring>
 #include <vector>
 
-#include "bytes.h"
+#include "wire/bytes.h"
 
 namespace qxscsi::backends::emulated {
+
+using namespace wire;
 namespace {
 
 struct Named {
@@ -48,8 +50,8 @@ std::vector<unsigned char> senseOf(unsigned long n) {
   return sense;
 }
 
-Outcome answered(unsigned char status, std::vector<unsigned char> sense = {}) {
-  Outcome outcome;
+CommandResult answered(unsigned char status, std::vector<unsigned char> sense = {}) {
+  CommandResult outcome;
   outcome.executed = true;
   outcome.status = status;
   outcome.sense = std::move(sense);
@@ -114,7 +116,7 @@ const char* hostilityNames() {
          "taskfull, timeout";
 }
 
-Outcome executeHostile(Device& device, unsigned lun, const Command& command, Hostility mode,
+CommandResult executeHostile(Device& device, unsigned lun, const Command& command, Hostility mode,
                        Mistreatment& how) {
   how = Mistreatment();
   switch (mode) {
@@ -149,10 +151,10 @@ Outcome executeHostile(Device& device, unsigned lun, const Command& command, Hos
   const bool dataIn = command.direction == 0 && command.data != nullptr && command.cdb != nullptr;
   // The host's bytes as they were, so that a short transfer leaves the rest of them alone.
   std::vector<unsigned char> before;
-  if (dataIn && mode == Hostility::lengths) before.assign(command.data, command.data + command.dataLength);
-  Outcome outcome = device.execute(lun, command);
+  if (dataIn && mode == Hostility::lengths) before.assign(command.data, command.data + command.length);
+  CommandResult outcome = device.execute(lun, command);
   if (!dataIn || !outcome.executed || outcome.status != good_c) return outcome;
-  const unsigned long arrived = std::min(outcome.transferred, command.dataLength);
+  const unsigned long arrived = std::min(outcome.transferred, command.length);
   if (mode == Hostility::descriptors) {
     overrun(command.cdb, command.data, arrived);
     return outcome;

@@ -20,7 +20,6 @@
 #include <string>
 
 #include "device.h"
-#include "qxscsi/export.h"
 
 namespace qxscsi::backends::emulated {
 
@@ -41,9 +40,9 @@ enum class Hostility {
 };
 
 // The mode named by `text` ("" is none); false for a text that names no mode.
-QXSCSI_EXPORT bool hostilityFrom(const std::string& text, Hostility& out);
+bool hostilityFrom(const std::string& text, Hostility& out);
 // The accepted texts, for messages.
-QXSCSI_EXPORT const char* hostilityNames();
+const char* hostilityNames();
 
 // What the implementation must do beyond writing the outcome into the record.
 struct Mistreatment {
@@ -53,7 +52,7 @@ struct Mistreatment {
 
 // Carries `command` out on `device` the way a device in `mode` does. Reads and writes only
 // inside the host's buffer, as the device itself does.
-QXSCSI_EXPORT Outcome executeHostile(Device& device, unsigned lun, const Command& command, Hostility mode,
+CommandResult executeHostile(Device& device, unsigned lun, const Command& command, Hostility mode,
                                      Mistreatment& how);
 
 }  // namespace qxscsi::backends::emulated

@@ -17,14 +17,13 @@
 #include <map>
 #include <string>
 
-#include "qxscsi/export.h"
 
 namespace qxscsi::backends::emulated {
 
 // A stable 32-bit hash (FNV-1a) of `text`: serial numbers and designators of devices.
-QXSCSI_EXPORT uint32_t stableHash(const std::string& text);
+uint32_t stableHash(const std::string& text);
 
-class QXSCSI_EXPORT Options {
+class Options {
  public:
   static constexpr const char* prefix_c = "emulated:";
 

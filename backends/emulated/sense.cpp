@@ -1,9 +1,11 @@
 // Fixed-format sense records of the emulated devices.
 #include "sense.h"
 
-#include "bytes.h"
+#include "wire/bytes.h"
 
 namespace qxscsi::backends::emulated {
+
+using namespace wire;
 
 Sense::Sense() : Sense(noSense_c, 0, 0) {}
 

@@ -4,7 +4,6 @@
 #include <array>
 #include <cstdint>
 
-#include "qxscsi/export.h"
 
 namespace qxscsi::backends::emulated {
 
@@ -24,7 +23,7 @@ enum SenseKey : unsigned char {
 enum Status : unsigned char { good_c = 0x00, checkCondition_c = 0x02 };
 
 // One fixed-format sense record (response code 70h, additional length 10, 18 bytes).
-class QXSCSI_EXPORT Sense {
+class Sense {
  public:
   static constexpr unsigned length_c = 18;
 

@@ -20,7 +20,7 @@ struct SharedDevice {
 
 // Owns the devices of one emulated back-end. A device is made when a name first opens it and
 // stays until the store ends; implementations share it, so it outlives the store while open.
-class QXSCSI_EXPORT DeviceStore {
+class DeviceStore {
  public:
   // The device a parsed name describes, made on first need; never null.
   std::shared_ptr<SharedDevice> device(const Options& options);

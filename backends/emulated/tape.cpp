@@ -3,9 +3,11 @@
 
 #include <algorithm>
 
-#include "bytes.h"
+#include "wire/bytes.h"
 
 namespace qxscsi::backends::emulated {
+
+using namespace wire;
 
 namespace {
 

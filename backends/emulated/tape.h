@@ -11,7 +11,7 @@ namespace qxscsi::backends::emulated {
 // end of data) and READ POSITION (short form), besides the common commands. Each logical
 // unit holds one partition of logical objects (records and filemarks) up to `capacity`
 // bytes of record data; writing anywhere ends the data after what was written.
-class QXSCSI_EXPORT Tape : public Device {
+class Tape : public Device {
  public:
   explicit Tape(const Options& options);
 

@@ -3,6 +3,8 @@
 
 #include "hostile.h"
 
+#include <algorithm>
+
 #include "qxscsi/commands.h"
 #include "qxscsi/devices.h"
 
@@ -14,20 +16,13 @@ EmulatedTarget::EmulatedTarget(std::weak_ptr<DeviceStore> store) : store_(std::m
 
 EmulatedTarget::~EmulatedTarget() { release(); }
 
-bool EmulatedTarget::fail(long error, const std::string& message) {
-  error_ = error;
-  message_ = message;
-  return false;
-}
-
 bool EmulatedTarget::access(const char* name, int) { return open(name, false); }
 
 bool EmulatedTarget::accessExclusive(const char* name, int) { return open(name, true); }
 
 bool EmulatedTarget::open(const char* name, bool exclusive) {
   release();
-  error_ = 0;
-  message_.clear();
+  succeed();
   Options options;
   std::string error;
   if (!Options::parse(name ? name : "", options, error)) return fail(invalidRequest_c, error);
@@ -71,7 +66,7 @@ bool EmulatedTarget::getScsiAddress(QXScsiAddress& address, bool& flag) {
                              static_cast<unsigned char>(options_.number("target")),
                              static_cast<unsigned char>(lun_));
   flag = true;
-  error_ = 0;
+  succeed();
   return true;
 }
 
@@ -84,13 +79,13 @@ bool EmulatedTarget::accessScsiTarget(const QXScsiAddress& address) {
     return fail(deviceNotFound_c, "logical unit " + std::to_string(lunAddress.lun()) +
                                       " does not exist: the device has " +
                                       std::to_string(shared_->device->lunCount()));
-  error_ = 0;
+  succeed();
   return true;
 }
 
 bool EmulatedTarget::accessScsiTarget(const QXScsiDevice&) {
   if (!shared_) return fail(notOpen_c, "no emulated device is open");
-  error_ = 0;
+  succeed();
   return true;
 }
 
@@ -103,41 +98,23 @@ unsigned EmulatedTarget::targetLun(QXScsiCmd& cmd) {
 }
 
 bool EmulatedTarget::executeCommand(QXScsiCmd& cmd, const QXScsiDevice&) {
-  if (!shared_) {
-    setCmdErrorCode(cmd, notOpen_c, "no emulated device is open");
-    return fail(notOpen_c, "no emulated device is open");
-  }
-  const unsigned char* cdb = nullptr;
-  unsigned char cdbLength = 0;
-  cmd.getCDB(cdb, cdbLength);
-  const unsigned char* data = nullptr;
-  unsigned long length = 0;
-  int direction = 2;
-  cmd.getCmdData(data, length, direction);
-  // The record refers to the caller's writable buffer; data-in commands write into it.
-  Command command{cdb, cdbLength, direction, const_cast<unsigned char*>(data), length};
+  if (!shared_) return fail(cmd, notOpen_c, "no emulated device is open");
+  Command command;
+  if (!view(cmd, command)) return false;
   Hostility hostility = Hostility::none;
   hostilityFrom(options_.text("hostile"), hostility);
   Mistreatment how;
-  Outcome outcome = executeHostile(*shared_->device, targetLun(cmd), command, hostility, how);
-  if (how.timedOut) {
-    setCmdErrorCode(cmd, commandTimeout_c, "the command timed out (hostile device)");
-    return fail(commandTimeout_c, "the command timed out (hostile device)");
-  }
-  if (!outcome.executed) {
-    setCmdErrorCode(cmd, invalidRequest_c, outcome.refusal.c_str());
-    return fail(invalidRequest_c, outcome.refusal);
-  }
-  error_ = 0;
-  message_.clear();
-  setCmdScsiStatus(cmd, outcome.status);
-  if (!outcome.sense.empty() || how.deliverEmptySense)
-    setCmdSenseData(cmd, outcome.sense.data(), outcome.sense.size());
+  commandStarted(command);
+  CommandResult result = executeHostile(*shared_->device, targetLun(cmd), command, hostility, how);
+  if (how.timedOut) return fail(cmd, commandTimeout_c, "the command timed out (hostile device)");
+  if (!result.executed) return fail(cmd, invalidRequest_c, result.refusal);
+  const unsigned long requested = command.direction == QXScsi::noData_c ? 0 : command.length;
+  commandFinished(requested - std::min(result.transferred, requested), false);
+  succeed();
+  setCmdScsiStatus(cmd, result.status);
+  if (!result.sense.empty() || how.deliverEmptySense)
+    setCmdSenseData(cmd, result.sense.data(), result.sense.size());
   return true;
-}
-
-void EmulatedTarget::implementationErrorHint(std::string& hint) {
-  if (error_ != 0) hint = message_;
 }
 
 int EmulatedTarget::adapter() const { return shared_ ? static_cast<int>(options_.number("adapter")) : -1; }

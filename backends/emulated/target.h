@@ -5,7 +5,7 @@
 #include <string>
 
 #include "options.h"
-#include "qxscsi/implementation.h"
+#include "implementation_base.h"
 #include "store.h"
 
 namespace qxscsi::backends::emulated {
@@ -14,7 +14,7 @@ namespace qxscsi::backends::emulated {
 // to the LUN of the record's address when that is a defined bus/target/LUN address, else to
 // the unit the name opened. Errors are the QXScsiPlatform values; their text is given by
 // implementationErrorMsg and implementationErrorHint.
-class QXSCSI_EXPORT EmulatedTarget : public QXScsiTargetImpl {
+class EmulatedTarget : public ImplementationBase {
  public:
   // Opens devices of `store` (not owned; once it has ended, opening fails).
   explicit EmulatedTarget(std::weak_ptr<DeviceStore> store);
@@ -29,9 +29,6 @@ class QXSCSI_EXPORT EmulatedTarget : public QXScsiTargetImpl {
   bool accessScsiTarget(const QXScsiAddress& address) override;
   bool accessScsiTarget(const QXScsiDevice& device) override;
   long implementationVersion() const override { return 1; }
-  long implementationError() const override { return error_; }
-  void implementationErrorMsg(std::string& message) const override { message = message_; }
-  void implementationErrorHint(std::string& hint) override;
   int handle() const override { return handle_; }
   int adapter() const override;
 
@@ -40,7 +37,6 @@ class QXSCSI_EXPORT EmulatedTarget : public QXScsiTargetImpl {
 
  private:
   bool open(const char* name, bool exclusive);
-  bool fail(long error, const std::string& message);
   unsigned targetLun(QXScsiCmd& cmd);
 
   std::weak_ptr<DeviceStore> store_;
@@ -49,8 +45,6 @@ class QXSCSI_EXPORT EmulatedTarget : public QXScsiTargetImpl {
   unsigned lun_ = 0;
   bool exclusive_ = false;
   int handle_ = -1;
-  long error_ = 0;
-  std::string message_;
 };
 
 }  // namespace qxscsi::backends::emulated

@@ -1,17 +1,33 @@
-// The iSCSI back-end as the router sees it: it takes every name that starts with "iscsi://".
+// The iSCSI back-end as the router sees it: names that start with "iscsi://", portals as scopes.
 #include "iscsi_target_impl.h"
-#include "qxscsi/backends/backend.h"
+#include "listing.h"
 #include "qxscsi/backends/iscsi.h"
 
 namespace qxscsi::backends {
+
+const char* iscsiInitiatorNameParam() { return "iscsi_initiator_name"; }
+const char* iscsiLoginTimeoutParam() { return "iscsi_login_timeout"; }
+const char* iscsiDefaultInitiatorName() { return "iqn.2026-12.org.qxscsi:initiator"; }
+
 namespace {
 
-class IscsiBackend final : public Backend {
+class IscsiBackend final : public BackendBase {
  public:
   const char* name() const override { return "iscsi"; }
+  std::vector<std::string> nameSyntax() const override {
+    return {"iscsi://[USER[%PASSWORD]@]HOST[:PORT]/TARGET-IQN/LUN"};
+  }
   bool takes(const std::string& deviceName) const override { return iscsi::isIscsiName(deviceName); }
   std::unique_ptr<QXScsiTargetImpl> create(const std::string&) override {
     return std::make_unique<iscsi::IscsiTargetImpl>();
+  }
+  // Any scope is taken for a portal, "[iscsi://][USER[%PASSWORD]@]HOST[:PORT]"; a malformed one
+  // is refused by list() with the reason.
+  bool takesScope(const std::string& scope) const override { return !scope.empty(); }
+  bool list(const std::string& scope, unsigned long timeoutSeconds, std::vector<DeviceGroup>& groups,
+            std::string& error) const override {
+    // Without a portal there is nothing to discover.
+    return scope.empty() || iscsi::listPortal(scope, timeoutSeconds, groups, error);
   }
 };
 

@@ -8,24 +8,13 @@
 
 #include "qxscsi/backends/iscsi.h"
 #include "qxscsi/devices.h"
+#include "wire/cdb.h"
+#include "wire/decimal.h"
 
-namespace qxscsi::iscsi {
+namespace qxscsi::backends::iscsi {
 namespace {
 
 using namespace QXScsiPlatform;
-
-// Decimal digits only, value in [min, max].
-bool parseDecimal(const std::string& text, long min, long max, long* out) {
-  if (text.empty() || text.size() > 9) return false;
-  long v = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    v = v * 10 + (c - '0');
-  }
-  if (v < min || v > max) return false;
-  *out = v;
-  return true;
-}
 
 constexpr unsigned char kInquiryLength = 36;
 constexpr unsigned char kPeripheralQualifierNotPresent = 0x60;  // qualifier 011b: no LUN here
@@ -34,26 +23,26 @@ constexpr unsigned char kLunNotSupported = 0x25;  // ASC: LOGICAL UNIT NOT SUPPO
 
 }  // namespace
 
-long errorFor(Outcome outcome) {
-  switch (outcome) {
-    case Outcome::ok:
+long errorFor(SessionResult result) {
+  switch (result) {
+    case SessionResult::ok:
       return 0;
-    case Outcome::invalid:
+    case SessionResult::invalid:
       return invalidRequest_c;
-    case Outcome::connectFailed:
-    case Outcome::loginFailed:
+    case SessionResult::connectFailed:
+    case SessionResult::loginFailed:
       return connectionFailed_c;
-    case Outcome::loginDenied:
+    case SessionResult::loginDenied:
       return accessDenied_c;
-    case Outcome::notFound:
+    case SessionResult::notFound:
       return deviceNotFound_c;
-    case Outcome::timeout:
+    case SessionResult::timeout:
       return commandTimeout_c;
-    case Outcome::dropped:
+    case SessionResult::dropped:
       return establishedConnectionFailed_c;
-    case Outcome::noResources:
+    case SessionResult::noResources:
       return outOfResources_c;
-    case Outcome::transportError:
+    case SessionResult::transportError:
       break;
   }
   return ioError_c;
@@ -66,14 +55,8 @@ IscsiTargetImpl::IscsiTargetImpl(SessionFactory factory)
 
 IscsiTargetImpl::~IscsiTargetImpl() { release(); }
 
-bool IscsiTargetImpl::fail(long error, const std::string& text) {
-  error_ = error;
-  message_ = text;
-  return false;
-}
-
-bool IscsiTargetImpl::failWith(Outcome outcome, const std::string& text) {
-  return fail(errorFor(outcome), text);
+bool IscsiTargetImpl::failWith(SessionResult result, const std::string& text) {
+  return fail(errorFor(result), text);
 }
 
 bool IscsiTargetImpl::access(const char* name, int) { return open(name); }
@@ -84,8 +67,6 @@ bool IscsiTargetImpl::accessExclusive(const char* name, int) { return open(name)
 bool IscsiTargetImpl::open(const char* name) {
   release();
   haveUrl_ = false;
-  residual_ = 0;
-  overflow_ = false;
   if (!parameterError_.empty()) return fail(invalidRequest_c, parameterError_);
   std::string text = name ? name : "";
   if (!isIscsiName(text)) return fail(unknownDeviceName_c, "not an iSCSI device name: '" + text + "'");
@@ -96,13 +77,13 @@ bool IscsiTargetImpl::open(const char* name) {
   for (int attempt = 0;; ++attempt) {
     std::unique_ptr<Session> s = factory_ ? factory_() : nullptr;
     if (!s) return fail(outOfResources_c, "cannot create an iSCSI session");
-    Outcome o = s->login(request);
-    if (o == Outcome::ok) {
+    SessionResult o = s->login(request);
+    if (o == SessionResult::ok) {
       session_ = std::move(s);
       break;
     }
     // Only a portal that could not be reached is worth another try; a refusal stays a refusal.
-    if (o != Outcome::connectFailed || attempt >= retries_) return failWith(o, s->message());
+    if (o != SessionResult::connectFailed || attempt >= retries_) return failWith(o, s->message());
     std::this_thread::sleep_for(std::chrono::milliseconds(retryDelayMs_));
   }
   if (!probeLun()) {
@@ -111,20 +92,20 @@ bool IscsiTargetImpl::open(const char* name) {
     return false;
   }
   haveUrl_ = true;
-  error_ = 0;
-  message_.clear();
+  succeed();
   return true;
 }
 
 // Logging in proves the target; INQUIRY proves the LUN (it neither reports nor clears a unit
 // attention, so the first command of the caller still sees it).
 bool IscsiTargetImpl::probeLun() {
-  unsigned char cdb[6] = {0x12, 0, 0, 0, kInquiryLength, 0};
+  unsigned char cdb[6];
+  wire::inquiryCdb(cdb, false, 0, kInquiryLength);
   unsigned char data[kInquiryLength] = {};
-  Command c{cdb, sizeof cdb, 0, data, sizeof data, loginTimeout_};
+  Command c{cdb, sizeof cdb, QXScsi::dataIn_c, data, sizeof data, loginTimeout_};
   Completion done;
-  Outcome o = session_->execute(c, &done);
-  if (o != Outcome::ok) return failWith(o, session_->message());
+  SessionResult o = session_->execute(c, &done);
+  if (o != SessionResult::ok) return failWith(o, session_->message());
   std::string where = "LUN " + std::to_string(url_.lun) + " of " + url_.target;
   if (done.status == 0 && done.residual <= kInquiryLength - 1 &&
       (data[0] & 0xE0) == kPeripheralQualifierNotPresent)
@@ -158,34 +139,24 @@ bool IscsiTargetImpl::getScsiAddress(QXScsiAddress& address, bool&) {
 
 bool IscsiTargetImpl::executeCommand(QXScsiCmd& cmd, const QXScsiDevice&) {
   if (!session_) return fail(notOpen_c, "the iSCSI LUN is not open");
-  const unsigned char* cdb = nullptr;
-  unsigned char cdbLength = 0;
-  cmd.getCDB(cdb, cdbLength);
-  const unsigned char* data = nullptr;
-  unsigned long length = 0;
-  int direction = 2;
-  cmd.getCmdData(data, length, direction);
-  if (cdbLength < 1 || cdbLength > 16) return fail(invalidRequest_c, "CDB length must be 1 to 16 bytes");
-  if (direction < 0 || direction > 2) return fail(invalidRequest_c, "unknown transfer direction");
-  if (direction == 2) length = 0;
-  if (length > static_cast<unsigned long>(INT_MAX)) return fail(invalidRequest_c, "data length above 2 GiB");
-  if (length && !data) return fail(invalidRequest_c, "data length without a data buffer");
+  Command c;
+  if (!view(cmd, c)) return false;
+  if (c.direction < QXScsi::dataIn_c || c.direction > QXScsi::noData_c)
+    return fail(invalidRequest_c, "unknown transfer direction");
+  if (c.direction == QXScsi::noData_c) c.length = 0;
+  if (c.length > static_cast<unsigned long>(INT_MAX)) return fail(invalidRequest_c, "data length above 2 GiB");
+  if (c.length && !c.data) return fail(invalidRequest_c, "data length without a data buffer");
+  if (c.timeoutSeconds == 0) c.timeoutSeconds = kDefaultCommandTimeout;
 
-  unsigned long timeout = cmd.timeout() ? cmd.timeout() : kDefaultCommandTimeout;
-  // The record refers to the caller's writable buffer; it hands it out read-only.
-  Command c{cdb, cdbLength, direction, const_cast<unsigned char*>(data), length, timeout};
   Completion done;
-  Outcome o = session_->execute(c, &done);
-  residual_ = 0;
-  overflow_ = false;
-  if (o != Outcome::ok) return failWith(o, session_->message());
+  commandStarted(c);
+  SessionResult result = session_->execute(c, &done);
+  if (result != SessionResult::ok) return failWith(result, session_->message());
+  commandFinished(done.residual, done.overflow);
   setCmdScsiStatus(cmd, static_cast<unsigned char>(done.status));
   if (done.senseStored) setCmdSenseData(cmd, done.sense, done.senseStored);
   if (done.senseReported > done.senseStored) incompleteSense(cmd, true);
-  residual_ = done.residual;
-  overflow_ = done.overflow;
-  error_ = 0;
-  message_.clear();
+  succeed();
   return true;
 }
 
@@ -194,9 +165,6 @@ bool IscsiTargetImpl::accessScsiTarget(const QXScsiAddress&) { return true; }
 bool IscsiTargetImpl::accessScsiTarget(const QXScsiDevice&) { return true; }
 
 long IscsiTargetImpl::implementationVersion() const { return 1; }
-long IscsiTargetImpl::implementationError() const { return error_; }
-void IscsiTargetImpl::implementationErrorMsg(std::string& message) const { message = message_; }
-void IscsiTargetImpl::implementationErrorHint(std::string& hint) { hint = message_; }
 // No operating-system handle a caller could use: the socket belongs to the session.
 int IscsiTargetImpl::handle() const { return -1; }
 int IscsiTargetImpl::scsi_transport() const { return transport_; }
@@ -213,18 +181,13 @@ void IscsiTargetImpl::overrideDefaultBehavior(const std::vector<QXScsi::Paramete
       transport_ = t;
   }
   QXScsi::getParameter(QXScsi::retryAccessSPIDeviceParam(), v, params);
-  long n = 0;
   if (!v.empty()) {
-    if (parseDecimal(v, 0, kMaxRetries, &n))
-      retries_ = static_cast<int>(n);
-    else
+    if (!wire::parseDecimal(v, 0, kMaxRetries, retries_))
       parameterError_ = "bad retry_access '" + v + "' (0 to 100 attempts)";
   }
   QXScsi::getParameter(backends::iscsiLoginTimeoutParam(), v, params);
   if (!v.empty()) {
-    if (parseDecimal(v, 1, 3600, &n))
-      loginTimeout_ = static_cast<unsigned long>(n);
-    else
+    if (!wire::parseDecimal(v, 1UL, 3600UL, loginTimeout_))
       parameterError_ =
           "bad " + std::string(backends::iscsiLoginTimeoutParam()) + " '" + v + "' (1 to 3600 s)";
   }
@@ -232,4 +195,4 @@ void IscsiTargetImpl::overrideDefaultBehavior(const std::vector<QXScsi::Paramete
   if (!v.empty()) initiator_ = v;
 }
 
-}  // namespace qxscsi::iscsi
+}  // namespace qxscsi::backends::iscsi

@@ -5,17 +5,17 @@
 #include <string>
 #include <vector>
 
-#include "qxscsi/implementation.h"
+#include "implementation_base.h"
 #include "session.h"
 #include "url.h"
 
-namespace qxscsi::iscsi {
+namespace qxscsi::backends::iscsi {
 
 // Opens the LUN named by an iSCSI URL (access logs in, release logs out) and carries out
 // command records on it. Failures leave an error of the back-end table and the initiator
 // library's text (implementationErrorHint). A failed session is never re-established here:
 // the target's open() releases and logs in again with a fresh session.
-class IscsiTargetImpl : public QXScsiTargetImpl {
+class IscsiTargetImpl : public ImplementationBase {
  public:
   static constexpr unsigned long kDefaultLoginTimeout = 10;  // seconds
   static constexpr unsigned long kDefaultCommandTimeout = 30;
@@ -38,17 +38,12 @@ class IscsiTargetImpl : public QXScsiTargetImpl {
   bool accessScsiTarget(const QXScsiAddress& address) override;
   bool accessScsiTarget(const QXScsiDevice& device) override;
   long implementationVersion() const override;
-  long implementationError() const override;
-  void implementationErrorMsg(std::string& message) const override;
-  void implementationErrorHint(std::string& hint) override;
+  // The initiator library's text of the last failure; empty once a call succeeded.
+  void implementationErrorHint(std::string& hint) override { implementationErrorMsg(hint); }
   int handle() const override;
   int scsi_transport() const override;
   void overrideDefaultBehavior(const std::vector<QXScsi::ParameterData>& params) override;
 
-  // Bytes the last executed command did not transfer (overflow false), or that the device had
-  // beyond the buffer (overflow true); 0 when the transfer was exact.
-  unsigned long lastResidual() const { return residual_; }
-  bool lastResidualOverflow() const { return overflow_; }
   // True between a successful access and release (also after the connection failed).
   bool isOpen() const { return session_ != nullptr; }
   // Pause between login attempts ("retry_access"); tests shorten it.
@@ -57,8 +52,7 @@ class IscsiTargetImpl : public QXScsiTargetImpl {
  private:
   bool open(const char* name);
   bool probeLun();
-  bool fail(long error, const std::string& text);
-  bool failWith(Outcome outcome, const std::string& text);
+  bool failWith(SessionResult result, const std::string& text);
 
   SessionFactory factory_;
   std::unique_ptr<Session> session_;
@@ -70,13 +64,9 @@ class IscsiTargetImpl : public QXScsiTargetImpl {
   int transport_ = kTransportTcp;
   unsigned retryDelayMs_ = 1000;
   std::string parameterError_;
-  long error_ = 0;
-  std::string message_;
-  unsigned long residual_ = 0;
-  bool overflow_ = false;
 };
 
-// The implementation error that an outcome of a session call stands for (0 for ok).
-long errorFor(Outcome outcome);
+// The implementation error that an result of a session call stands for (0 for ok).
+long errorFor(SessionResult result);
 
-}  // namespace qxscsi::iscsi
+}  // namespace qxscsi::backends::iscsi

@@ -13,7 +13,7 @@
 #include "session.h"
 #include "sigpipe_guard.h"
 
-namespace qxscsi::iscsi {
+namespace qxscsi::backends::iscsi {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -31,10 +31,10 @@ class LibiscsiSession final : public Session {
     destroyContext();
   }
 
-  Outcome login(const LoginRequest& request) override;
+  SessionResult login(const LoginRequest& request) override;
   // Logs in for discovery, lists the portal's targets into *out, logs out.
-  Outcome discover(const LoginRequest& request, std::vector<DiscoveredTarget>* out);
-  Outcome execute(const Command& command, Completion* done) override;
+  SessionResult discover(const LoginRequest& request, std::vector<DiscoveredTarget>* out);
+  SessionResult execute(const Command& command, Completion* done) override;
   void logout(unsigned long timeoutSeconds) override;
   std::string message() const override { return message_; }
 
@@ -74,7 +74,7 @@ class LibiscsiSession final : public Session {
     }
   }
 
-  Outcome connectAndLogin(const LoginRequest& r, bool discovery);
+  SessionResult connectAndLogin(const LoginRequest& r, bool discovery);
   Wait waitUntil(const bool& flag, Clock::time_point deadline);
   // libiscsi's error text if it changed since we last looked ("" otherwise): its text is not
   // cleared on success, so an unchanged text belongs to an earlier event.
@@ -86,7 +86,7 @@ class LibiscsiSession final : public Session {
       seenError_.pop_back();
     return seenError_;
   }
-  Outcome fail(Outcome o, const std::string& ours) {
+  SessionResult fail(SessionResult o, const std::string& ours) {
     std::string lib = freshError();
     message_ = lib.empty() ? ours : ours + ": " + lib;
     return o;
@@ -132,11 +132,11 @@ LibiscsiSession::Wait LibiscsiSession::waitUntil(const bool& flag, Clock::time_p
   return Wait::done;
 }
 
-Outcome LibiscsiSession::login(const LoginRequest& r) { return connectAndLogin(r, false); }
+SessionResult LibiscsiSession::login(const LoginRequest& r) { return connectAndLogin(r, false); }
 
-Outcome LibiscsiSession::discover(const LoginRequest& r, std::vector<DiscoveredTarget>* out) {
-  Outcome o = connectAndLogin(r, true);
-  if (o != Outcome::ok) return o;
+SessionResult LibiscsiSession::discover(const LoginRequest& r, std::vector<DiscoveredTarget>* out) {
+  SessionResult o = connectAndLogin(r, true);
+  if (o != SessionResult::ok) return o;
   SigpipeGuard guard;
   callDone_ = false;
   found_ = out;
@@ -146,23 +146,23 @@ Outcome LibiscsiSession::discover(const LoginRequest& r, std::vector<DiscoveredT
   found_ = nullptr;
   if (w == Wait::done && callStatus_ == SCSI_STATUS_GOOD) {
     logout(r.timeoutSeconds);
-    return Outcome::ok;
+    return SessionResult::ok;
   }
-  o = w == Wait::timedOut ? fail(Outcome::timeout, "discovery at " + portal_ + " did not finish")
-                          : fail(Outcome::dropped, "discovery at " + portal_ + " failed");
+  o = w == Wait::timedOut ? fail(SessionResult::timeout, "discovery at " + portal_ + " did not finish")
+                          : fail(SessionResult::dropped, "discovery at " + portal_ + " failed");
   destroyContext();
   return o;
 }
 
-Outcome LibiscsiSession::connectAndLogin(const LoginRequest& r, bool discovery) {
-  if (used_) return fail(Outcome::invalid, "session already used");
+SessionResult LibiscsiSession::connectAndLogin(const LoginRequest& r, bool discovery) {
+  if (used_) return fail(SessionResult::invalid, "session already used");
   used_ = true;
   SigpipeGuard guard;
   auto deadline = deadlineAfter(r.timeoutSeconds);
   portal_ = r.url.portal();
   lun_ = r.url.lun;
   ctx_ = iscsi_create_context(r.initiatorName.c_str());
-  if (!ctx_) return fail(Outcome::noResources, "cannot create an iSCSI context");
+  if (!ctx_) return fail(SessionResult::noResources, "cannot create an iSCSI context");
   // Reconnects would replay commands already sent (a tape would write twice): never.
   iscsi_set_noautoreconnect(ctx_, 1);
   iscsi_set_reconnect_max_retries(ctx_, 0);
@@ -172,7 +172,7 @@ Outcome LibiscsiSession::connectAndLogin(const LoginRequest& r, bool discovery) 
       iscsi_set_header_digest(ctx_, ISCSI_HEADER_DIGEST_NONE_CRC32C) != 0 ||
       (!r.url.user.empty() &&
        iscsi_set_initiator_username_pwd(ctx_, r.url.user.c_str(), r.url.password.c_str()) != 0)) {
-    Outcome o = fail(r.iser ? Outcome::connectFailed : Outcome::invalid, "cannot set up the session");
+    SessionResult o = fail(r.iser ? SessionResult::connectFailed : SessionResult::invalid, "cannot set up the session");
     destroyContext();
     return o;
   }
@@ -188,7 +188,7 @@ Outcome LibiscsiSession::connectAndLogin(const LoginRequest& r, bool discovery) 
                 : detail.empty()    ? std::string()
                                     : ": " + detail);
     destroyContext();
-    return Outcome::connectFailed;
+    return SessionResult::connectFailed;
   }
 
   callDone_ = false;
@@ -198,14 +198,14 @@ Outcome LibiscsiSession::connectAndLogin(const LoginRequest& r, bool discovery) 
     loggedIn_ = true;
     freshError();
     message_.clear();
-    return Outcome::ok;
+    return SessionResult::ok;
   }
-  Outcome o;
+  SessionResult o;
   if (w == Wait::timedOut) {
-    o = fail(Outcome::connectFailed,
+    o = fail(SessionResult::connectFailed,
              "login to " + portal_ + " did not finish in " + std::to_string(r.timeoutSeconds) + " s");
   } else if (w == Wait::failed) {
-    o = fail(Outcome::connectFailed, "connection to " + portal_ + " lost during login");
+    o = fail(SessionResult::connectFailed, "connection to " + portal_ + " lost during login");
   } else {
     std::string lib = freshError();
     o = classifyLoginFailure(lib);
@@ -215,24 +215,24 @@ Outcome LibiscsiSession::connectAndLogin(const LoginRequest& r, bool discovery) 
   return o;
 }
 
-Outcome LibiscsiSession::execute(const Command& c, Completion* done) {
+SessionResult LibiscsiSession::execute(const Command& c, Completion* done) {
   if (!ctx_ || !loggedIn_) {
     if (message_.empty()) message_ = "not logged in";
-    return Outcome::dropped;
+    return SessionResult::dropped;
   }
   if (c.cdbLength < 1 || c.cdbLength > 16 || c.length > static_cast<std::size_t>(INT_MAX) ||
       (c.length && !c.data) || c.direction < 0 || c.direction > 2)
-    return fail(Outcome::invalid, "unusable command");
+    return fail(SessionResult::invalid, "unusable command");
   int xfer = c.length == 0 || c.direction == 2 ? SCSI_XFER_NONE
                                                : (c.direction == 0 ? SCSI_XFER_READ : SCSI_XFER_WRITE);
   int expected = xfer == SCSI_XFER_NONE ? 0 : static_cast<int>(c.length);
   scsi_task* task =
       scsi_create_task(static_cast<int>(c.cdbLength), const_cast<unsigned char*>(c.cdb), xfer, expected);
-  if (!task) return fail(Outcome::noResources, "cannot create a SCSI task");
+  if (!task) return fail(SessionResult::noResources, "cannot create a SCSI task");
   // Incoming data lands in the caller's buffer directly; outgoing data is sent from it.
   if (xfer == SCSI_XFER_READ && scsi_task_add_data_in_buffer(task, expected, c.data) != 0) {
     scsi_free_scsi_task(task);
-    return fail(Outcome::noResources, "cannot attach the data buffer");
+    return fail(SessionResult::noResources, "cannot attach the data buffer");
   }
   iscsi_data out{static_cast<size_t>(expected), c.data};
   SigpipeGuard guard;
@@ -247,10 +247,10 @@ Outcome LibiscsiSession::execute(const Command& c, Completion* done) {
     // Still queued inside libiscsi: take it back before the task goes away.
     iscsi_scsi_cancel_task(ctx_, task);
     scsi_free_scsi_task(task);
-    Outcome o = w == Wait::timedOut
-                    ? fail(Outcome::timeout, "command timed out after " + std::to_string(c.timeoutSeconds) +
+    SessionResult o = w == Wait::timedOut
+                    ? fail(SessionResult::timeout, "command timed out after " + std::to_string(c.timeoutSeconds) +
                                                  " s; the connection to " + portal_ + " was closed")
-                    : fail(Outcome::dropped, "connection to " + portal_ + " failed");
+                    : fail(SessionResult::dropped, "connection to " + portal_ + " failed");
     // A late answer to the abandoned task would confuse the session: close it.
     destroyContext();
     return o;
@@ -258,7 +258,7 @@ Outcome LibiscsiSession::execute(const Command& c, Completion* done) {
   int status = callStatus_;
   if (status < 0 || status > 0xff) {
     scsi_free_scsi_task(task);
-    Outcome o = fail(Outcome::dropped, "connection to " + portal_ + " failed");
+    SessionResult o = fail(SessionResult::dropped, "connection to " + portal_ + " failed");
     destroyContext();
     return o;
   }
@@ -278,7 +278,7 @@ Outcome LibiscsiSession::execute(const Command& c, Completion* done) {
   }
   scsi_free_scsi_task(task);
   if (status != SCSI_STATUS_GOOD) freshError();  // libiscsi describes the sense; not a failure of ours
-  return Outcome::ok;
+  return SessionResult::ok;
 }
 
 void LibiscsiSession::logout(unsigned long timeoutSeconds) {
@@ -294,12 +294,12 @@ void LibiscsiSession::logout(unsigned long timeoutSeconds) {
 
 std::unique_ptr<Session> makeLibiscsiSession() { return std::make_unique<LibiscsiSession>(); }
 
-Outcome discoverTargets(const LoginRequest& request, std::vector<DiscoveredTarget>* out,
+SessionResult discoverTargets(const LoginRequest& request, std::vector<DiscoveredTarget>* out,
                         std::string* message) {
   LibiscsiSession session;
-  Outcome o = session.discover(request, out);
+  SessionResult o = session.discover(request, out);
   if (message) *message = session.message();
   return o;
 }
 
-}  // namespace qxscsi::iscsi
+}  // namespace qxscsi::backends::iscsi

@@ -2,9 +2,12 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <vector>
 
-namespace qxscsi::iscsi {
+#include "qxscsi/backends/backend.h"
+
+namespace qxscsi::backends::iscsi {
 
 // LUN numbers of REPORT LUNS parameter data of which `received` bytes arrived: whole 8-byte
 // entries within both the announced list length and the received bytes. Entries in the
@@ -12,4 +15,11 @@ namespace qxscsi::iscsi {
 // of other methods are skipped.
 std::vector<int> parseReportLuns(const unsigned char* data, std::size_t received);
 
-}  // namespace qxscsi::iscsi
+// Appends to `groups` a group per target behind `portal` ("[iscsi://][user[%password]@]host[:port]",
+// port 3260 by default), found by SendTargets discovery, with the URL of every LUN that REPORT LUNS
+// on its LUN 0 reports; every network step bounded by timeoutSeconds. False when the portal cannot
+// be parsed, reached or asked, with the reason (libiscsi's text where there is one) in `error`.
+bool listPortal(const std::string& portal, unsigned long timeoutSeconds, std::vector<DeviceGroup>& groups,
+                std::string& error);
+
+}  // namespace qxscsi::backends::iscsi

@@ -7,12 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "implementation_base.h"
 #include "url.h"
 
-namespace qxscsi::iscsi {
+namespace qxscsi::backends::iscsi {
 
 // How a session call ended.
-enum class Outcome {
+enum class SessionResult {
   ok,              // done; for execute: the command completed with a SCSI status
   invalid,         // the request itself is unusable (nothing was sent)
   connectFailed,   // no TCP connection, or the login did not finish in time
@@ -34,15 +35,9 @@ struct LoginRequest {
 };
 
 // One command. The session reads cdb and (for direction 1) data, and writes the device's
-// data straight into data (for direction 0); it keeps no pointer after execute returns.
-struct Command {
-  const unsigned char* cdb = nullptr;
-  unsigned cdbLength = 0;
-  int direction = 2;  // 0 data in, 1 data out, 2 no data
-  unsigned char* data = nullptr;
-  std::size_t length = 0;
-  unsigned long timeoutSeconds = 30;  // never 0
-};
+// data straight into data (for direction 0); it keeps no pointer after execute returns. Its
+// timeoutSeconds is never 0.
+using Command = CommandView;
 
 // The result of a command that completed with a SCSI status.
 struct Completion {
@@ -60,10 +55,10 @@ class Session {
  public:
   virtual ~Session() = default;
   // Connects and logs in, bounded by request.timeoutSeconds. A session logs in at most once.
-  virtual Outcome login(const LoginRequest& request) = 0;
+  virtual SessionResult login(const LoginRequest& request) = 0;
   // Sends the command to the URL's LUN and waits at most command.timeoutSeconds.
   // ok: *done holds status, sense and residual. Anything else: *done is unspecified.
-  virtual Outcome execute(const Command& command, Completion* done) = 0;
+  virtual SessionResult execute(const Command& command, Completion* done) = 0;
   // Logs out (bounded by timeoutSeconds) and closes the connection. Harmless when not logged in.
   virtual void logout(unsigned long timeoutSeconds) = 0;
   // The initiator library's text for the last failure (empty if none).
@@ -85,7 +80,7 @@ struct DiscoveredTarget {
 // Logs in to the portal request.url names (its target is ignored) for discovery, appends the
 // targets it reports to *out and logs out; every step bounded by request.timeoutSeconds.
 // *message receives the reason of a failure.
-Outcome discoverTargets(const LoginRequest& request, std::vector<DiscoveredTarget>* out,
+SessionResult discoverTargets(const LoginRequest& request, std::vector<DiscoveredTarget>* out,
                         std::string* message);
 
-}  // namespace qxscsi::iscsi
+}  // namespace qxscsi::backends::iscsi

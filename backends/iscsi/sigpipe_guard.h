@@ -6,7 +6,7 @@
 
 #include <ctime>
 
-namespace qxscsi::iscsi {
+namespace qxscsi::backends::iscsi {
 
 // Blocks SIGPIPE in the calling thread for the guard's lifetime and swallows a SIGPIPE that
 // arose meanwhile. The process-wide disposition is left alone. Does nothing when the thread
@@ -36,4 +36,4 @@ class SigpipeGuard {
   bool active_ = false;
 };
 
-}  // namespace qxscsi::iscsi
+}  // namespace qxscsi::backends::iscsi

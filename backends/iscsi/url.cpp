@@ -4,7 +4,7 @@
 #include <cctype>
 #include <cstring>
 
-namespace qxscsi::iscsi {
+namespace qxscsi::backends::iscsi {
 namespace {
 
 // Decimal digits only, value in [0, max].
@@ -142,4 +142,4 @@ bool parsePortal(const std::string& text, Url* out, std::string* error) {
   return true;
 }
 
-}  // namespace qxscsi::iscsi
+}  // namespace qxscsi::backends::iscsi

@@ -3,7 +3,7 @@
 
 #include <string>
 
-namespace qxscsi::iscsi {
+namespace qxscsi::backends::iscsi {
 
 // The parts of an iSCSI device name.
 struct Url {
@@ -31,4 +31,4 @@ bool parseUrl(const std::string& text, Url* out, std::string* error);
 // password, host and port of *out (target empty, LUN 0). False with the reason in *error.
 bool parsePortal(const std::string& text, Url* out, std::string* error);
 
-}  // namespace qxscsi::iscsi
+}  // namespace qxscsi::backends::iscsi

@@ -4,19 +4,28 @@
 #include <string>
 #include <vector>
 
-#include "qxscsi/backends/backend.h"
-#include "qxscsi/backends/sg_target.h"
+#include "qxscsi/backends/sg.h"
+#include "sg_target.h"
 #include "sg_node.h"
 #include "sg_system.h"
 
 namespace qxscsi::backends {
 namespace {
 
-class SgBackend final : public Backend {
+class SgBackend final : public BackendBase {
  public:
   const char* name() const override { return "sg"; }
+  std::vector<std::string> nameSyntax() const override {
+    return {"/dev/NODE (a node that takes SG_IO: /dev/sgN, /dev/sdX, /dev/stN, ...)",
+            "//./scsiN: with a BUS:TARGET:LUN address (host adapter N)"};
+  }
 
   bool takes(const std::string& deviceName) const override { return sg::SgTargetImpl::takesName(deviceName); }
+
+  bool needsAddress(const std::string& deviceName) const override {
+    unsigned adapter = 0;
+    return sg::parseAdapterName(deviceName, adapter);
+  }
 
   std::unique_ptr<QXScsiTargetImpl> create(const std::string&) override {
     return std::make_unique<sg::SgTargetImpl>();
@@ -30,11 +39,17 @@ class SgBackend final : public Backend {
   }
 
   // The sg nodes present now, in numeric order (/dev/sg2 before /dev/sg10).
-  std::vector<std::string> devices() const override { return sg::listSgNodes(sg::hostSystem()); }
+  bool list(const std::string& scope, unsigned long, std::vector<DeviceGroup>& groups, std::string&) const override {
+    if (!scope.empty()) return true;
+    DeviceGroup nodes;
+    nodes.devices = sg::listSgNodes(sg::hostSystem());
+    if (!nodes.devices.empty()) groups.push_back(std::move(nodes));
+    return true;
+  }
 };
 
 }  // namespace
 
-QXSCSI_EXPORT std::unique_ptr<Backend> makeSgBackend() { return std::make_unique<SgBackend>(); }
+std::unique_ptr<Backend> makeSgBackend() { return std::make_unique<SgBackend>(); }
 
 }  // namespace qxscsi::backends

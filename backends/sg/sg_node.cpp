@@ -10,7 +10,7 @@
 
 #include "qxscsiplatform/errors.h"
 
-namespace qxscsi::sg {
+namespace qxscsi::backends::sg {
 namespace {
 
 using namespace QXScsiPlatform;
@@ -160,10 +160,10 @@ unsigned timeoutMilliseconds(unsigned long seconds) {
   return seconds > UINT_MAX / 1000 ? UINT_MAX : static_cast<unsigned>(seconds * 1000);
 }
 
-long execute(System& system, int fd, const Request& request, Outcome& outcome) {
-  outcome = Outcome();
+long execute(System& system, int fd, const Request& request, DriverReply& outcome) {
+  outcome = DriverReply();
   if (request.cdb == nullptr || request.cdbLength == 0 || request.cdbLength > 16) return invalidRequest_c;
-  if (request.dataLength > UINT_MAX) return invalidRequest_c;
+  if (request.length > UINT_MAX) return invalidRequest_c;
 
   sg_io_hdr_t header;
   std::memset(&header, 0, sizeof header);
@@ -171,10 +171,10 @@ long execute(System& system, int fd, const Request& request, Outcome& outcome) {
   switch (request.direction) {
     case 0:
     case 1:
-      if (request.dataLength > 0 && request.data == nullptr) return invalidRequest_c;
-      if (request.dataLength > 0) {
+      if (request.length > 0 && request.data == nullptr) return invalidRequest_c;
+      if (request.length > 0) {
         header.dxfer_direction = request.direction == 0 ? SG_DXFER_FROM_DEV : SG_DXFER_TO_DEV;
-        header.dxfer_len = static_cast<unsigned>(request.dataLength);
+        header.dxfer_len = static_cast<unsigned>(request.length);
         header.dxferp = request.data;
       } else {
         header.dxfer_direction = SG_DXFER_NONE;
@@ -221,4 +221,4 @@ long execute(System& system, int fd, const Request& request, Outcome& outcome) {
   return 0;
 }
 
-}  // namespace qxscsi::sg
+}  // namespace qxscsi::backends::sg

@@ -2,11 +2,13 @@
 #pragma once
 
 #include <string>
+
+#include "implementation_base.h"
 #include <vector>
 
 #include "sg_system.h"
 
-namespace qxscsi::sg {
+namespace qxscsi::backends::sg {
 
 // A Linux SCSI device address host:channel:id:lun, as sysfs names it.
 struct ScsiId {
@@ -44,18 +46,12 @@ std::vector<std::string> listSgNodes(System& system);
 // Whether host adapter number host exists.
 bool adapterExists(System& system, unsigned host);
 
-// One command as the caller states it; the buffers stay the caller's and are not copied.
-struct Request {
-  const unsigned char* cdb = nullptr;
-  unsigned char cdbLength = 0;
-  unsigned char* data = nullptr;
-  unsigned long dataLength = 0;
-  int direction = 2;                 // 0 data in, 1 data out, 2 no data
-  unsigned long timeoutSeconds = 0;  // 0: the driver's default
-};
+// One command as the caller states it; the buffers stay the caller's and are not copied. A
+// timeoutSeconds of 0 leaves the timeout to the driver.
+using Request = CommandView;
 
 // What the device and the host adapter answered.
-struct Outcome {
+struct DriverReply {
   unsigned char status = 0;
   unsigned char sense[255] = {};
   unsigned senseLength = 0;  // bytes the driver wrote into sense
@@ -70,6 +66,6 @@ unsigned timeoutMilliseconds(unsigned long seconds);
 // Sends the request with SG_IO on fd, retrying an interrupted call. Answers 0 when the device
 // answered (status, sense and residual in outcome; any SCSI status), else a negative
 // implementation error (outcome then holds what the driver reported, if anything).
-long execute(System& system, int fd, const Request& request, Outcome& outcome);
+long execute(System& system, int fd, const Request& request, DriverReply& outcome);
 
-}  // namespace qxscsi::sg
+}  // namespace qxscsi::backends::sg

@@ -1,4 +1,4 @@
-// The host's system calls behind qxscsi::sg::System.
+// The host's system calls behind qxscsi::backends::sg::System.
 #include "sg_system.h"
 
 #include <dirent.h>
@@ -11,7 +11,7 @@
 #include <cerrno>
 #include <memory>
 
-namespace qxscsi::sg {
+namespace qxscsi::backends::sg {
 namespace {
 
 int failure() { return errno > 0 ? -errno : -EIO; }
@@ -70,4 +70,4 @@ System& hostSystem() {
   return system;
 }
 
-}  // namespace qxscsi::sg
+}  // namespace qxscsi::backends::sg

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace qxscsi::sg {
+namespace qxscsi::backends::sg {
 
 // Device number of a character or block special file.
 struct NodeNumber {
@@ -41,4 +41,4 @@ class System {
 // The host's system calls. The object is stateless and lives as long as the process.
 System& hostSystem();
 
-}  // namespace qxscsi::sg
+}  // namespace qxscsi::backends::sg

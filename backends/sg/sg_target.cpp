@@ -1,12 +1,12 @@
 // Target implementation over the Linux SCSI generic driver (SG_IO, sg v3 interface).
-#include "qxscsi/backends/sg_target.h"
+#include "sg_target.h"
 
 #include <string>
 
 #include "sg_node.h"
 #include "sg_system.h"
 
-namespace qxscsi::sg {
+namespace qxscsi::backends::sg {
 namespace {
 
 using namespace QXScsiPlatform;
@@ -44,20 +44,8 @@ bool SgTargetImpl::takesName(const std::string& name) {
   return name.compare(0, 5, "/dev/") == 0 || parseAdapterName(name, adapter);
 }
 
-QXAbstractProduct* SgTargetImpl::create() { return new SgTargetImpl(); }
-
 void SgTargetImpl::destroy(QXAbstractProduct* product) { delete product; }
 
-bool SgTargetImpl::fail(long e, const std::string& text) {
-  error = e;
-  message = text;
-  return false;
-}
-
-void SgTargetImpl::succeed() {
-  error = 0;
-  message.clear();
-}
 
 bool SgTargetImpl::access(const char* name, int) { return open(name, false); }
 
@@ -182,15 +170,13 @@ bool SgTargetImpl::executeCommand(QXScsiCmd& cmd, const QXScsiDevice&) {
     if (fd < 0) return false;
   }
   Request request;
-  cmd.getCDB(request.cdb, request.cdbLength);
-  const unsigned char* data = nullptr;
-  cmd.getCmdData(data, request.dataLength, request.direction);
-  request.data = const_cast<unsigned char*>(data);
-  request.timeoutSeconds = cmd.timeout();
+  if (!view(cmd, request)) return false;
 
-  Outcome outcome;
+  DriverReply outcome;
+  commandStarted(request);
   const long result = execute(system, fd, request, outcome);
-  residual = outcome.residual;
+  // The driver counts what did not arrive; a negative count (never seen) is taken as none.
+  commandFinished(outcome.residual > 0 ? static_cast<unsigned long>(outcome.residual) : 0, false);
   if (result != 0) {
     return fail(result, "SG_IO failed (host status " + std::to_string(outcome.hostStatus) +
                             ", driver status " + std::to_string(outcome.driverStatus) + ")");
@@ -227,14 +213,6 @@ bool SgTargetImpl::accessScsiTarget(const QXScsiDevice&) {
 
 long SgTargetImpl::implementationVersion() const { return 1; }
 
-long SgTargetImpl::implementationError() const { return error; }
-
-void SgTargetImpl::implementationErrorMsg(std::string& text) const { text = message; }
-
-void SgTargetImpl::implementationErrorHint(std::string& hint) {
-  if (error != 0) hint = message;
-}
-
 int SgTargetImpl::handle() const {
   if (mode == Mode::node) return nodeFd;
   if (mode == Mode::adapter) return lastLunFd;
@@ -247,4 +225,4 @@ int SgTargetImpl::adapter() const {
   return -1;
 }
 
-}  // namespace qxscsi::sg
+}  // namespace qxscsi::backends::sg

@@ -64,13 +64,27 @@ Backend* Installation::backendFor(const std::string& deviceName) const {
   return nullptr;
 }
 
-std::vector<std::string> Installation::devices() const {
-  std::vector<std::string> names;
+bool Installation::list(const std::string& scope, unsigned long timeoutSeconds, std::vector<DeviceGroup>& groups,
+                        std::string& error) const {
   for (const auto& backend : backends_) {
-    std::vector<std::string> more = backend->devices();
-    names.insert(names.end(), more.begin(), more.end());
+    if (scope.empty()) {
+      if (!backend->list(scope, timeoutSeconds, groups, error)) return false;
+    } else if (backend->takesScope(scope)) {
+      return backend->list(scope, timeoutSeconds, groups, error);
+    }
   }
-  return names;
+  if (scope.empty()) return true;
+  error = "no back-end lists the devices of \"" + scope + "\"";
+  return false;
+}
+
+std::vector<std::string> Installation::nameSyntax() const {
+  std::vector<std::string> forms;
+  for (const auto& backend : backends_) {
+    std::vector<std::string> more = backend->nameSyntax();
+    forms.insert(forms.end(), more.begin(), more.end());
+  }
+  return forms;
 }
 
 std::unique_ptr<Installation> install() { return install(builtinBackends()); }

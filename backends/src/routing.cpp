@@ -15,16 +15,11 @@ QXAbstractProduct* RoutingTarget::create() { return new RoutingTarget(); }
 
 void RoutingTarget::destroy(QXAbstractProduct* product) { delete product; }
 
-bool RoutingTarget::fail(long error, const std::string& message) {
-  error_ = error;
-  message_ = message;
-  return false;
-}
-
 void RoutingTarget::drop() {
   if (inner_) inner_->release();
   inner_.reset();
   innerName_.clear();
+  backendName_.clear();
 }
 
 bool RoutingTarget::adopt(std::unique_ptr<QXScsiTargetImpl> impl) {
@@ -38,8 +33,7 @@ bool RoutingTarget::adopt(std::unique_ptr<QXScsiTargetImpl> impl) {
 
 bool RoutingTarget::route(const char* name, bool exclusive, int accessMode) {
   std::string deviceName = name ? name : "";
-  error_ = 0;
-  message_.clear();
+  succeed();
   if (!inner_ || innerName_ != deviceName) {
     drop();
     Installation* installation = Installation::current();
@@ -47,12 +41,11 @@ bool RoutingTarget::route(const char* name, bool exclusive, int accessMode) {
       return fail(unknownDeviceName_c, "no back-ends are installed: call qxscsi::backends::install()");
     Backend* backend = installation->backendFor(deviceName);
     if (!backend) {
-      std::string known;
+      std::string forms;
       for (const auto& b : installation->backends())
-        known += std::string(known.empty() ? "" : ", ") + b->name();
+        for (const std::string& form : b->nameSyntax()) forms += (forms.empty() ? "" : ", ") + form;
       return fail(unknownDeviceName_c,
-                  "no back-end takes the device name \"" + deviceName + "\" (back-ends: " + known +
-                      "; emulated devices are named emulated:disk, emulated:tape, emulated:changer)");
+                  "no back-end takes the device name \"" + deviceName + "\" (device names: " + forms + ")");
     }
     std::unique_ptr<QXScsiTargetImpl> impl = backend->create(deviceName);
     if (!impl)
@@ -60,6 +53,7 @@ bool RoutingTarget::route(const char* name, bool exclusive, int accessMode) {
                   std::string("the ") + backend->name() + " back-end made no implementation");
     if (!adopt(std::move(impl))) return false;
     innerName_ = deviceName;
+    backendName_ = backend->name();
   }
   return exclusive ? inner_->accessExclusive(name, accessMode) : inner_->access(name, accessMode);
 }
@@ -80,6 +74,7 @@ void RoutingTarget::access(void* handle) {
     for (const auto& backend : installation->backends()) {
       std::unique_ptr<QXScsiTargetImpl> impl = backend->adopt(h);
       if (impl && adopt(std::move(impl))) {
+        backendName_ = backend->name();
         handle_ = -1;
         return inner_->access(handle);
       }
@@ -98,8 +93,7 @@ bool RoutingTarget::getScsiAddress(QXScsiAddress& address, bool& flag) {
 
 bool RoutingTarget::executeCommand(QXScsiCmd& cmd, const QXScsiDevice& device) {
   if (inner_) return inner_->executeCommand(cmd, device);
-  setCmdErrorCode(cmd, notOpen_c, "no device is open");
-  return fail(notOpen_c, "no device is open");
+  return fail(cmd, notOpen_c, "no device is open");
 }
 
 bool RoutingTarget::accessScsiTarget(const QXScsiAddress& address) {
@@ -112,16 +106,26 @@ bool RoutingTarget::accessScsiTarget(const QXScsiDevice& device) {
 
 long RoutingTarget::implementationVersion() const { return inner_ ? inner_->implementationVersion() : 1; }
 
-long RoutingTarget::implementationError() const { return inner_ ? inner_->implementationError() : error_; }
+long RoutingTarget::implementationError() const {
+  return inner_ ? inner_->implementationError() : ImplementationBase::implementationError();
+}
 
 void RoutingTarget::implementationErrorMsg(std::string& message) const {
   if (inner_) return inner_->implementationErrorMsg(message);
-  message = message_;
+  ImplementationBase::implementationErrorMsg(message);
 }
 
 void RoutingTarget::implementationErrorHint(std::string& hint) {
   if (inner_) return inner_->implementationErrorHint(hint);
-  if (error_ != 0) hint = message_;
+  ImplementationBase::implementationErrorHint(hint);
+}
+
+bool RoutingTarget::lastCommandFacts(CommandFacts& facts) const {
+  Installation* installation = Installation::current();
+  if (!inner_ || !installation) return false;
+  for (const auto& backend : installation->backends())
+    if (backendName_ == backend->name()) return backend->lastCommand(*inner_, facts);
+  return false;
 }
 
 int RoutingTarget::handle() const { return inner_ ? inner_->handle() : handle_; }
@@ -144,6 +148,11 @@ void RoutingTarget::disableImplicitRelease() {
 
 bool RoutingTarget::isTargetState(unsigned long state) const {
   return inner_ ? inner_->isTargetState(state) : false;
+}
+
+bool lastCommand(const QXScsiTarget& target, CommandFacts& facts) {
+  auto* routing = dynamic_cast<const RoutingTarget*>(target.getScsiTargetImpl());
+  return routing != nullptr && routing->lastCommandFacts(facts);
 }
 
 QXScsiTargetImpl* routedImplementation(QXScsiTargetImpl* impl) {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "qxscsi/implementation.h"
+#include "implementation_base.h"
 
 namespace qxscsi::backends {
 
@@ -13,7 +13,7 @@ namespace qxscsi::backends {
 // for the back-end that takes the device name, has it create the implementation for that
 // name, and from then on forwards every operation to that implementation, which it owns.
 // Without one (before access, after a failed routing) it answers as a closed device.
-class RoutingTarget : public QXScsiTargetImpl {
+class RoutingTarget : public ImplementationBase {
  public:
   RoutingTarget();
   ~RoutingTarget() override;
@@ -44,19 +44,19 @@ class RoutingTarget : public QXScsiTargetImpl {
 
   // The implementation the name was routed to, or null.
   QXScsiTargetImpl* routed() const { return inner_.get(); }
+  // The facts of the routed implementation's last command, from the back-end that made it.
+  bool lastCommandFacts(CommandFacts& facts) const;
 
  private:
   bool route(const char* name, bool exclusive, int accessMode);
   bool adopt(std::unique_ptr<QXScsiTargetImpl> impl);
-  bool fail(long error, const std::string& message);
   void drop();
 
   std::unique_ptr<QXScsiTargetImpl> inner_;
   std::string innerName_;
   std::vector<QXScsi::ParameterData> params_;
+  std::string backendName_;  // of the back-end that made inner_
   int handle_ = -1;
-  long error_ = 0;
-  std::string message_;
 };
 
 }  // namespace qxscsi::backends

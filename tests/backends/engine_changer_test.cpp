@@ -25,7 +25,7 @@ class EngineChangerTest : public ::testing::Test {
             0,
             0};
   }
-  Outcome move(unsigned from, unsigned to, unsigned transport = 0) {
+  CommandResult move(unsigned from, unsigned to, unsigned transport = 0) {
     return none(*changer,
                 {0xA5, 0, static_cast<unsigned char>(transport >> 8), static_cast<unsigned char>(transport),
                  static_cast<unsigned char>(from >> 8), static_cast<unsigned char>(from),
@@ -58,7 +58,7 @@ class EngineChangerTest : public ::testing::Test {
 };
 
 TEST_F(EngineChangerTest, AllElementsWithoutTagsByteForByte) {
-  Outcome o = in(*changer, res(0, false, 0, 100, 1024), buffer, 1024);
+  CommandResult o = in(*changer, res(0, false, 0, 100, 1024), buffer, 1024);
   ASSERT_EQ(o.status, 0);
   // Header: first address 0, 6 elements, 3 pages of 8 + 1, 2 and 3 descriptors of 16 bytes.
   Bytes expected = {0, 0, 0, 6, 0, 0, 0, 3 * 8 + 6 * 16};
@@ -77,7 +77,7 @@ TEST_F(EngineChangerTest, AllElementsWithoutTagsByteForByte) {
 }
 
 TEST_F(EngineChangerTest, VolumeTagsMakeDescriptorsOf52Bytes) {
-  Outcome o = in(*changer, res(2, true, 0x1001, 1, 1024), buffer, 1024);
+  CommandResult o = in(*changer, res(2, true, 0x1001, 1, 1024), buffer, 1024);
   ASSERT_EQ(o.status, 0);
   ASSERT_EQ(o.transferred, 8u + 8 + 52);
   EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 16),
@@ -99,7 +99,7 @@ TEST_F(EngineChangerTest, EmptyElementsHaveNoTag) {
 }
 
 TEST_F(EngineChangerTest, ShortAllocationKeepsTheFullByteCounts) {
-  Outcome o = in(*changer, res(0, false, 0, 100, 20), buffer, 20);
+  CommandResult o = in(*changer, res(0, false, 0, 100, 20), buffer, 20);
   EXPECT_EQ(o.status, 0);
   EXPECT_EQ(o.transferred, 20u);
   EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 8), (Bytes{0, 0, 0, 6, 0, 0, 0, 120}));
@@ -114,14 +114,14 @@ TEST_F(EngineChangerTest, StartAndCountSelectElements) {
   EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 8), (Bytes{0x01, 0x01, 0, 2, 0, 0, 0, 2 * 8 + 2 * 16}));
   EXPECT_EQ(buffer[8], 4);
   EXPECT_EQ(buffer[8 + 8 + 16], 2);
-  Outcome o = in(*changer, res(0, false, 0, 0, 1024), buffer, 1024);
+  CommandResult o = in(*changer, res(0, false, 0, 0, 1024), buffer, 1024);
   EXPECT_EQ(o.status, 0);
   EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 8), (Bytes{0, 0, 0, 0, 0, 0, 0, 0}));
 }
 
 TEST_F(EngineChangerTest, BadElementTypeOrAddressIsIllegal) {
   EXPECT_EQ(in(*changer, res(5, false, 0, 1, 64), buffer, 64).sense[12], 0x24);
-  Outcome o = in(*changer, res(2, false, 0x2000, 1, 64), buffer, 64);
+  CommandResult o = in(*changer, res(2, false, 0x2000, 1, 64), buffer, 64);
   Bytes s = sense(0x05, 0x21, 0x01);
   s[15] = 0xC0;
   s[17] = 2;
@@ -149,7 +149,7 @@ TEST_F(EngineChangerTest, MoveMediumUpdatesFullnessTagAndSource) {
 TEST_F(EngineChangerTest, MoveMediumErrors) {
   EXPECT_EQ(move(0x1001, 0x1002).sense, sense(0x05, 0x3B, 0x0D));  // destination full
   EXPECT_EQ(move(0x0100, 0x0101).sense, sense(0x05, 0x3B, 0x0E));  // source empty
-  Outcome o = move(0x1005, 0x0100);
+  CommandResult o = move(0x1005, 0x0100);
   EXPECT_EQ(o.sense[12], 0x21);
   EXPECT_EQ(o.sense[17], 4);
   EXPECT_EQ(move(0x1000, 0x0000).sense[17], 6);          // the transport is no destination

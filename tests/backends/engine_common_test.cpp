@@ -16,7 +16,7 @@ class EngineCommonTest : public ::testing::Test {
 };
 
 TEST_F(EngineCommonTest, StandardInquiryDataByteForByte) {
-  Outcome o = in(*disk, {0x12, 0, 0, 0, 36, 0}, buffer, 36);
+  CommandResult o = in(*disk, {0x12, 0, 0, 0, 36, 0}, buffer, 36);
   ASSERT_TRUE(o.executed);
   EXPECT_EQ(o.status, 0);
   EXPECT_TRUE(o.sense.empty());
@@ -30,13 +30,13 @@ TEST_F(EngineCommonTest, StandardInquiryDataByteForByte) {
 TEST_F(EngineCommonTest, InquiryShorterAllocationTouchesOnlyThatManyBytes) {
   Bytes cdb = {0x12, 0, 0, 0, 5, 0};
   buffer.assign(16, 0xEE);
-  Outcome o = disk->execute(0, Command{cdb.data(), 6, 0, buffer.data(), 16});
+  CommandResult o = disk->execute(0, Command{cdb.data(), 6, 0, buffer.data(), 16});
   EXPECT_EQ(o.transferred, 5u);
   EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 6), (Bytes{0x00, 0x00, 0x05, 0x12, 31, 0xEE}));
 }
 
 TEST_F(EngineCommonTest, InquiryAllocationZeroMovesNothing) {
-  Outcome o = in(*disk, {0x12, 0, 0, 0, 0, 0}, buffer, 0);
+  CommandResult o = in(*disk, {0x12, 0, 0, 0, 0, 0}, buffer, 0);
   EXPECT_TRUE(o.executed);
   EXPECT_EQ(o.status, 0);
   EXPECT_EQ(o.transferred, 0u);
@@ -45,14 +45,14 @@ TEST_F(EngineCommonTest, InquiryAllocationZeroMovesNothing) {
 TEST_F(EngineCommonTest, VpdSupportedPagesAndSerialNumber) {
   in(*disk, {0x12, 1, 0x00, 0, 64, 0}, buffer, 64);
   EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 7), (Bytes{0x00, 0x00, 0x00, 0x03, 0x00, 0x80, 0x83}));
-  Outcome o = in(*disk, {0x12, 1, 0x80, 0, 64, 0}, buffer, 64, 1);
+  CommandResult o = in(*disk, {0x12, 1, 0x80, 0, 64, 0}, buffer, 64, 1);
   EXPECT_EQ(o.transferred, 9u);
   EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 9),
             (Bytes{0x00, 0x80, 0x00, 0x05, 'A', 'B', 'C', '-', '1'}));
 }
 
 TEST_F(EngineCommonTest, VpdDeviceIdentificationHoldsNaaAndT10Designators) {
-  Outcome o = in(*disk, {0x12, 1, 0x83, 0, 255, 0}, buffer, 255, 1);
+  CommandResult o = in(*disk, {0x12, 1, 0x83, 0, 255, 0}, buffer, 255, 1);
   ASSERT_EQ(o.status, 0);
   uint64_t naa = (uint64_t(3) << 60) | (uint64_t(stableHash("ABC")) << 24) | 1;
   Bytes expected = {0x00, 0x83, 0x00, 0x1D, 0x01, 0x03, 0x00, 0x08};
@@ -68,7 +68,7 @@ TEST_F(EngineCommonTest, InquiryBadFieldsAnswerInvalidFieldWithFieldPointer) {
   Bytes s = sense(0x05, 0x24, 0x00);
   s[15] = 0xC0;  // SKSV, C/D
   s[17] = 2;     // byte 2
-  Outcome o = in(*disk, {0x12, 1, 0xB0, 0, 64, 0}, buffer, 64);
+  CommandResult o = in(*disk, {0x12, 1, 0xB0, 0, 64, 0}, buffer, 64);
   EXPECT_EQ(o.status, 2);
   EXPECT_EQ(o.sense, s);
   EXPECT_EQ(o.transferred, 0u);
@@ -81,7 +81,7 @@ TEST_F(EngineCommonTest, InquiryBadFieldsAnswerInvalidFieldWithFieldPointer) {
 }
 
 TEST_F(EngineCommonTest, UnknownOperationCodeAnswersInvalidCommandOperationCode) {
-  Outcome o = none(*disk, {0xC0, 0, 0, 0, 0, 0});
+  CommandResult o = none(*disk, {0xC0, 0, 0, 0, 0, 0});
   ASSERT_TRUE(o.executed);
   EXPECT_EQ(o.status, 2);
   EXPECT_EQ(o.sense, sense(0x05, 0x20, 0x00));
@@ -99,7 +99,7 @@ TEST_F(EngineCommonTest, RequestSenseKeepsSensePerLogicalUnit) {
 }
 
 TEST_F(EngineCommonTest, RequestSenseShortAllocationAndDescriptorFormat) {
-  Outcome o = in(*disk, {0x03, 0, 0, 0, 8, 0}, buffer, 8);
+  CommandResult o = in(*disk, {0x03, 0, 0, 0, 8, 0}, buffer, 8);
   EXPECT_EQ(o.transferred, 8u);
   o = in(*disk, {0x03, 1, 0, 0, 18, 0}, buffer, 18);
   EXPECT_EQ(o.status, 2);
@@ -107,14 +107,14 @@ TEST_F(EngineCommonTest, RequestSenseShortAllocationAndDescriptorFormat) {
 }
 
 TEST_F(EngineCommonTest, ReportLunsListsEveryUnit) {
-  Outcome o = in(*disk, {0xA0, 0, 0, 0, 0, 0, 0, 0, 0, 32, 0, 0}, buffer, 32);
+  CommandResult o = in(*disk, {0xA0, 0, 0, 0, 0, 0, 0, 0, 0, 32, 0, 0}, buffer, 32);
   EXPECT_EQ(o.transferred, 24u);
   Bytes expected = {0, 0, 0, 16, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0};
   EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 24), expected);
 }
 
 TEST_F(EngineCommonTest, ReportLunsWithFourByteAllocationGivesTheListLengthOnly) {
-  Outcome o = in(*disk, {0xA0, 0, 0, 0, 0, 0, 0, 0, 0, 4, 0, 0}, buffer, 4);
+  CommandResult o = in(*disk, {0xA0, 0, 0, 0, 0, 0, 0, 0, 0, 4, 0, 0}, buffer, 4);
   EXPECT_EQ(o.status, 0);
   EXPECT_EQ(buffer, (Bytes{0, 0, 0, 16}));
   o = in(*disk, {0xA0, 0, 3, 0, 0, 0, 0, 0, 0, 16, 0, 0}, buffer, 16);
@@ -122,7 +122,7 @@ TEST_F(EngineCommonTest, ReportLunsWithFourByteAllocationGivesTheListLengthOnly)
 }
 
 TEST_F(EngineCommonTest, UnsupportedLogicalUnit) {
-  Outcome o = none(*disk, {0, 0, 0, 0, 0, 0}, 5);
+  CommandResult o = none(*disk, {0, 0, 0, 0, 0, 0}, 5);
   EXPECT_EQ(o.sense, sense(0x05, 0x25, 0x00));
   in(*disk, {0x12, 0, 0, 0, 36, 0}, buffer, 36, 5);
   EXPECT_EQ(buffer[0], 0x7F);
@@ -136,7 +136,7 @@ TEST_F(EngineCommonTest, ShortBufferIsRefusedAndLeftUntouched) {
   Bytes cdb = {0x12, 0, 0, 0, 36, 0};
   unsigned char guarded[40];
   std::memset(guarded, 0xEE, sizeof guarded);
-  Outcome o = disk->execute(0, Command{cdb.data(), 6, 0, guarded + 2, 35});
+  CommandResult o = disk->execute(0, Command{cdb.data(), 6, 0, guarded + 2, 35});
   EXPECT_FALSE(o.executed);
   EXPECT_NE(o.refusal.find("35 bytes"), std::string::npos) << o.refusal;
   EXPECT_NE(o.refusal.find("36 bytes"), std::string::npos) << o.refusal;
@@ -148,7 +148,7 @@ TEST_F(EngineCommonTest, ShortBufferIsRefusedAndLeftUntouched) {
 TEST_F(EngineCommonTest, WrongDirectionAndBadCdbLengthsAreRefused) {
   Bytes cdb = {0x12, 0, 0, 0, 36, 0};
   buffer.assign(36, 0);
-  Outcome o = disk->execute(0, Command{cdb.data(), 6, 1, buffer.data(), 36});
+  CommandResult o = disk->execute(0, Command{cdb.data(), 6, 1, buffer.data(), 36});
   EXPECT_FALSE(o.executed);
   EXPECT_NE(o.refusal.find("direction"), std::string::npos);
   o = disk->execute(0, Command{cdb.data(), 5, 0, buffer.data(), 36});
@@ -162,7 +162,7 @@ TEST_F(EngineCommonTest, WrongDirectionAndBadCdbLengthsAreRefused) {
 
 TEST_F(EngineCommonTest, NoTransferNeedsNoBufferWhateverTheDirection) {
   Bytes cdb = {0x12, 0, 0, 0, 0, 0};
-  Outcome o = disk->execute(0, Command{cdb.data(), 6, 2, nullptr, 0});
+  CommandResult o = disk->execute(0, Command{cdb.data(), 6, 2, nullptr, 0});
   EXPECT_TRUE(o.executed);
   EXPECT_EQ(o.status, 0);
 }

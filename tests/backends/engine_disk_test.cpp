@@ -13,7 +13,7 @@ class EngineDiskTest : public ::testing::Test {
   Disk& disk = static_cast<Disk&>(*device);
   Bytes buffer;
 
-  Outcome rw(unsigned char op, uint32_t lba, unsigned blocks, Bytes& data, unsigned lun = 0) {
+  CommandResult rw(unsigned char op, uint32_t lba, unsigned blocks, Bytes& data, unsigned lun = 0) {
     Bytes cdb = {
         op, 0, 0, 0, 0, 0, 0, static_cast<unsigned char>(blocks >> 8), static_cast<unsigned char>(blocks), 0};
     for (int i = 0; i < 4; ++i) cdb[2 + i] = static_cast<unsigned char>(lba >> (24 - 8 * i));
@@ -25,18 +25,18 @@ class EngineDiskTest : public ::testing::Test {
     return Bytes(all.begin(), all.begin() + 12);  // the NAA descriptor
   }
 
-  Outcome copy(const Bytes& list, unsigned lun = 0) {
+  CommandResult copy(const Bytes& list, unsigned lun = 0) {
     Bytes data = list;
     return out(*device, extendedCopyCdb(static_cast<uint32_t>(data.size())), data, lun);
   }
 
-  Outcome copyStatus(unsigned char listId, unsigned lun = 0) {
+  CommandResult copyStatus(unsigned char listId, unsigned lun = 0) {
     return in(*device, {0x84, 0, listId, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 12, 0, 0}, buffer, 12, lun);
   }
 };
 
 TEST_F(EngineDiskTest, ReadCapacityGivesLastBlockAndBlockLength) {
-  Outcome o = in(*device, {0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, buffer, 8);
+  CommandResult o = in(*device, {0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, buffer, 8);
   EXPECT_EQ(o.status, 0);
   EXPECT_EQ(buffer, (Bytes{0, 0, 0, 63, 0, 0, 2, 0}));
   o = in(*device, {0x25, 0, 0, 0, 0, 1, 0, 0, 0, 0}, buffer, 8);  // LBA without PMI
@@ -49,7 +49,7 @@ TEST_F(EngineDiskTest, ReadCapacityGivesLastBlockAndBlockLength) {
 TEST_F(EngineDiskTest, WriteThenReadTheLastBlocks) {
   Bytes data(1024);
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<unsigned char>(i ^ 0x5A);
-  Outcome o = rw(0x2A, 62, 2, data);
+  CommandResult o = rw(0x2A, 62, 2, data);
   EXPECT_EQ(o.status, 0);
   EXPECT_EQ(o.transferred, 1024u);
   Bytes back(1024, 0);
@@ -62,7 +62,7 @@ TEST_F(EngineDiskTest, WriteThenReadTheLastBlocks) {
 
 TEST_F(EngineDiskTest, PastTheLastBlockIsLbaOutOfRangeAndMovesNothing) {
   Bytes data(1024, 0xAB);
-  Outcome o = rw(0x2A, 63, 2, data);
+  CommandResult o = rw(0x2A, 63, 2, data);
   EXPECT_EQ(o.status, 2);
   EXPECT_EQ(o.sense, sense(0x05, 0x21, 0x00));
   EXPECT_EQ(o.transferred, 0u);
@@ -78,7 +78,7 @@ TEST_F(EngineDiskTest, PastTheLastBlockIsLbaOutOfRangeAndMovesNothing) {
 
 TEST_F(EngineDiskTest, BufferShorterThanTheBlocksIsRefused) {
   Bytes data(1023, 0xEE);
-  Outcome o = rw(0x28, 0, 2, data);
+  CommandResult o = rw(0x28, 0, 2, data);
   EXPECT_FALSE(o.executed);
   EXPECT_EQ(data, Bytes(1023, 0xEE));
   o = rw(0x2A, 0, 2, data);
@@ -88,7 +88,7 @@ TEST_F(EngineDiskTest, BufferShorterThanTheBlocksIsRefused) {
 
 TEST_F(EngineDiskTest, ProtectionFieldIsInvalid) {
   Bytes cdb = {0x28, 0x20, 0, 0, 0, 0, 0, 0, 1, 0};
-  Outcome o = in(*device, cdb, buffer, 512);
+  CommandResult o = in(*device, cdb, buffer, 512);
   EXPECT_EQ(o.status, 2);
   EXPECT_EQ(o.sense[12], 0x24);
   EXPECT_EQ(o.sense[17], 1);
@@ -102,7 +102,7 @@ TEST_F(EngineDiskTest, ExtendedCopyBetweenUnitsAndItsStatus) {
                                  {identificationDescriptor(designator(0).data(), 512),
                                   identificationDescriptor(designator(1).data(), 512)},
                                  {blockSegment(0, 1, 3, 10, 20), blockSegment(0, 1, 1, 13, 40)});
-  Outcome o = copy(list);
+  CommandResult o = copy(list);
   EXPECT_EQ(o.status, 0) << (o.sense.empty() ? 0 : o.sense[12]);
   EXPECT_EQ(o.transferred, list.size());
   EXPECT_TRUE(std::equal(data.begin(), data.begin() + 3 * 512, disk.medium(1).begin() + 20 * 512));
@@ -120,7 +120,7 @@ TEST_F(EngineDiskTest, CopyWithinOneUnitMayOverlap) {
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<unsigned char>(i / 512 + 1);
   rw(0x2A, 0, 3, data);
   Bytes naa = designator(0);
-  Outcome o = copy(
+  CommandResult o = copy(
       copyParameterList(1, 0, {identificationDescriptor(naa.data(), 512)}, {blockSegment(0, 0, 3, 0, 1)}));
   ASSERT_EQ(o.status, 0);
   Bytes back(4 * 512);
@@ -135,7 +135,7 @@ TEST_F(EngineDiskTest, CopyByT10Designator) {
   Bytes data(512, 0x42);
   rw(0x2A, 5, 1, data, 0);
   Bytes naa = designator(0);
-  Outcome o = copy(copyParameterList(
+  CommandResult o = copy(copyParameterList(
       2, 0, {identificationDescriptor(naa.data(), 512), identificationDescriptor(t10.data(), 512)},
       {blockSegment(0, 1, 1, 5, 6)}));
   ASSERT_EQ(o.status, 0);
@@ -146,7 +146,7 @@ TEST_F(EngineDiskTest, CopyPastTheEndAbortsAfterTheGoodSegments) {
   Bytes data(512, 0x11);
   rw(0x2A, 0, 1, data);
   Bytes a = designator(0), b = designator(1);
-  Outcome o = copy(copyParameterList(
+  CommandResult o = copy(copyParameterList(
       3, 0, {identificationDescriptor(a.data(), 512), identificationDescriptor(b.data(), 512)},
       {blockSegment(0, 1, 1, 0, 0), blockSegment(0, 1, 2, 0, 63), blockSegment(0, 1, 1, 0, 1)}));
   EXPECT_EQ(o.status, 2);
@@ -160,7 +160,7 @@ TEST_F(EngineDiskTest, CopyPastTheEndAbortsAfterTheGoodSegments) {
 TEST_F(EngineDiskTest, CopyToAnUnknownDesignatorIsUnreachable) {
   Bytes a = designator(0), stranger = designator(0);
   stranger[11] ^= 0xFF;
-  Outcome o = copy(copyParameterList(
+  CommandResult o = copy(copyParameterList(
       4, 0, {identificationDescriptor(a.data(), 512), identificationDescriptor(stranger.data(), 512)},
       {blockSegment(0, 1, 1, 0, 0)}));
   EXPECT_EQ(o.sense, sense(0x0A, 0x0D, 0x02));
@@ -191,7 +191,7 @@ TEST_F(EngineDiskTest, MalformedParameterListsAnswerIllegalRequest) {
     Bytes list = good;
     list[c.at] = c.value;
     if (c.at == 15) list.resize(list.size() + 4);  // room for the announced inline data
-    Outcome o = copy(list);
+    CommandResult o = copy(list);
     ASSERT_EQ(o.status, 2) << c.what;
     EXPECT_EQ(o.sense[2], 0x05) << c.what;
     EXPECT_EQ(o.sense[12], c.asc) << c.what;
@@ -207,7 +207,7 @@ TEST_F(EngineDiskTest, ParameterListLengthErrors) {
   list.pop_back();  // one byte short of what the header announces
   EXPECT_EQ(copy(list).sense, sense(0x05, 0x1A, 0x00));
   EXPECT_EQ(copy(Bytes(15, 0)).sense, sense(0x05, 0x1A, 0x00));
-  Outcome o = copy(Bytes());
+  CommandResult o = copy(Bytes());
   EXPECT_EQ(o.status, 0);  // an empty list is no copy at all
 }
 
@@ -234,7 +234,7 @@ TEST_F(EngineDiskTest, ListIdentifierUsageDecidesWhetherResultsAreHeld) {
 }
 
 TEST_F(EngineDiskTest, OperatingParametersByteForByte) {
-  Outcome o = in(*device, {0x84, 0x03, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 64, 0, 0}, buffer, 64);
+  CommandResult o = in(*device, {0x84, 0x03, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 64, 0, 0}, buffer, 64);
   EXPECT_EQ(o.transferred, 46u);
   Bytes expected(46, 0);
   expected[3] = 42;

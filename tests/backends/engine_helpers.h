@@ -22,17 +22,17 @@ inline std::unique_ptr<Device> makeDevice(const std::string& name) {
 }
 
 // Runs `cdb` with a data-in buffer of `length` bytes filled with `fill`.
-inline Outcome in(Device& d, const Bytes& cdb, Bytes& buffer, unsigned long length, unsigned lun = 0,
+inline CommandResult in(Device& d, const Bytes& cdb, Bytes& buffer, unsigned long length, unsigned lun = 0,
                   unsigned char fill = 0xEE) {
   buffer.assign(length, fill);
   return d.execute(lun, Command{cdb.data(), static_cast<unsigned>(cdb.size()), 0, buffer.data(), length});
 }
 
-inline Outcome out(Device& d, const Bytes& cdb, Bytes& data, unsigned lun = 0) {
+inline CommandResult out(Device& d, const Bytes& cdb, Bytes& data, unsigned lun = 0) {
   return d.execute(lun, Command{cdb.data(), static_cast<unsigned>(cdb.size()), 1, data.data(), data.size()});
 }
 
-inline Outcome none(Device& d, const Bytes& cdb, unsigned lun = 0) {
+inline CommandResult none(Device& d, const Bytes& cdb, unsigned lun = 0) {
   return d.execute(lun, Command{cdb.data(), static_cast<unsigned>(cdb.size()), 2, nullptr, 0});
 }
 

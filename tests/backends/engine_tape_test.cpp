@@ -19,18 +19,18 @@ class EngineTapeTest : public ::testing::Test {
             static_cast<unsigned char>(count),
             0};
   }
-  Outcome write(const Bytes& record) {
+  CommandResult write(const Bytes& record) {
     Bytes data = record;
     return out(*tape, cdb6(0x0A, 0, static_cast<uint32_t>(data.size())), data);
   }
-  Outcome read(uint32_t length, bool sili = false) {
+  CommandResult read(uint32_t length, bool sili = false) {
     return in(*tape, cdb6(0x08, sili ? 2 : 0, length), buffer, length);
   }
-  Outcome fileMarks(uint32_t n) { return none(*tape, cdb6(0x10, 0, n)); }
-  Outcome space(unsigned code, int32_t count) {
+  CommandResult fileMarks(uint32_t n) { return none(*tape, cdb6(0x10, 0, n)); }
+  CommandResult space(unsigned code, int32_t count) {
     return none(*tape, cdb6(0x11, code, static_cast<uint32_t>(count) & 0xFFFFFF));
   }
-  Outcome rewind() { return none(*tape, {0x01, 0, 0, 0, 0, 0}); }
+  CommandResult rewind() { return none(*tape, {0x01, 0, 0, 0, 0, 0}); }
   uint32_t position() {
     in(*tape, {0x34, 0, 0, 0, 0, 0, 0, 0, 0, 0}, buffer, 20);
     return (uint32_t(buffer[4]) << 24) | (buffer[5] << 16) | (buffer[6] << 8) | buffer[7];
@@ -56,7 +56,7 @@ class EngineTapeTest : public ::testing::Test {
 
 TEST_F(EngineTapeTest, RecordsReadBackWithTheirOwnLengths) {
   layOut();
-  Outcome o = read(10);
+  CommandResult o = read(10);
   EXPECT_EQ(o.status, 0);
   EXPECT_EQ(buffer, Bytes(10, 'a'));
   o = read(20);
@@ -66,7 +66,7 @@ TEST_F(EngineTapeTest, RecordsReadBackWithTheirOwnLengths) {
 
 TEST_F(EngineTapeTest, ShortRecordSetsIliWithPositiveResidueUnlessSuppressed) {
   layOut();
-  Outcome o = read(16);
+  CommandResult o = read(16);
   EXPECT_EQ(o.status, 2);
   Bytes s = withInfo(sense(0x00, 0x00, 0x00), 6);
   s[2] |= 0x20;
@@ -83,7 +83,7 @@ TEST_F(EngineTapeTest, ShortRecordSetsIliWithPositiveResidueUnlessSuppressed) {
 TEST_F(EngineTapeTest, LongRecordSetsIliWithNegativeResidueEvenWithSili) {
   layOut();
   read(10);
-  Outcome o = read(8, true);
+  CommandResult o = read(8, true);
   EXPECT_EQ(o.status, 2);
   Bytes s = withInfo(sense(0x00, 0x00, 0x00), static_cast<uint32_t>(-12));
   s[2] |= 0x20;
@@ -95,7 +95,7 @@ TEST_F(EngineTapeTest, LongRecordSetsIliWithNegativeResidueEvenWithSili) {
 TEST_F(EngineTapeTest, ReadingAFilemarkStopsPastItWithFilemarkSense) {
   layOut();
   space(0, 2);
-  Outcome o = read(50);
+  CommandResult o = read(50);
   Bytes s = withInfo(sense(0x00, 0x00, 0x01), 50);
   s[2] |= 0x80;
   EXPECT_EQ(o.sense, s);
@@ -114,7 +114,7 @@ TEST_F(EngineTapeTest, ReadingAtEndOfDataIsBlankCheck) {
 
 TEST_F(EngineTapeTest, SpaceBlocksStopsAtFilemarksBothWays) {
   layOut();
-  Outcome o = space(0, 5);
+  CommandResult o = space(0, 5);
   Bytes s = withInfo(sense(0x00, 0x00, 0x01), 3);  // two blocks spaced, three left
   s[2] |= 0x80;
   EXPECT_EQ(o.sense, s);
@@ -138,7 +138,7 @@ TEST_F(EngineTapeTest, SpaceFilemarksForwardAndBackward) {
   EXPECT_EQ(position(), 3u);
   EXPECT_EQ(space(1, -1).status, 0);
   EXPECT_EQ(position(), 2u);  // on the beginning side of the mark
-  Outcome o = space(1, 2);    // one mark ahead, then end of data
+  CommandResult o = space(1, 2);    // one mark ahead, then end of data
   EXPECT_EQ(o.sense, withInfo(sense(0x08, 0x00, 0x05), 1));
   EXPECT_EQ(position(), 4u);
   EXPECT_EQ(space(0, 0).status, 0);
@@ -159,7 +159,7 @@ TEST_F(EngineTapeTest, WritingInTheMiddleEndsTheData) {
 
 TEST_F(EngineTapeTest, FullMediumIsVolumeOverflowAndKeepsWhatFits) {
   EXPECT_EQ(write(Bytes(60, 1)).status, 0);
-  Outcome o = write(Bytes(41, 2));
+  CommandResult o = write(Bytes(41, 2));
   Bytes s = withInfo(sense(0x0D, 0x00, 0x02), 41);
   s[2] |= 0x40;
   EXPECT_EQ(o.sense, s);
@@ -172,7 +172,7 @@ TEST_F(EngineTapeTest, FullMediumIsVolumeOverflowAndKeepsWhatFits) {
 }
 
 TEST_F(EngineTapeTest, ReadPositionShortFormByteForByte) {
-  Outcome o = in(*tape, {0x34, 0, 0, 0, 0, 0, 0, 0, 0, 0}, buffer, 20);
+  CommandResult o = in(*tape, {0x34, 0, 0, 0, 0, 0, 0, 0, 0, 0}, buffer, 20);
   EXPECT_EQ(o.transferred, 20u);
   Bytes expected(20, 0);
   expected[0] = 0x80;  // BOP

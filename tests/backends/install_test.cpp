@@ -255,7 +255,11 @@ TEST_F(InstallTest, RoutedImplementationIsTheBackEndsOwn) {
 }
 
 TEST_F(InstallTest, ListsTheEmulatedDevices) {
-  std::vector<std::string> names = installation->devices();
+  std::vector<DeviceGroup> groups;
+  std::string error;
+  ASSERT_TRUE(installation->list("", 10, groups, error)) << error;
+  std::vector<std::string> names;
+  for (const DeviceGroup& g : groups) names.insert(names.end(), g.devices.begin(), g.devices.end());
   EXPECT_EQ(names, (std::vector<std::string>{"emulated:disk", "emulated:tape", "emulated:changer"}));
 }
 

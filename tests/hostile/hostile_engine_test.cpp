@@ -23,7 +23,7 @@ class HostileEngineTest : public ::testing::Test {
     return Device::create(options);
   }
 
-  Outcome run(Hostility mode, const Bytes& cdb, int direction, unsigned char* data, unsigned long length) {
+  CommandResult run(Hostility mode, const Bytes& cdb, int direction, unsigned char* data, unsigned long length) {
     return executeHostile(
         *disk, 0, Command{cdb.data(), static_cast<unsigned>(cdb.size()), direction, data, length}, mode, how);
   }
@@ -69,7 +69,7 @@ TEST_F(HostileEngineTest, SenseModesHandOverExactlyTheirBytes) {
   const Bytes honest = {0xF0, 0x00, 0x0B, 0xDE, 0xAD, 0xBE, 0xEF, 0x0A, 0xC0,
                         0xFF, 0xEE, 0x00, 0x08, 0x00, 0x00, 0x80, 0x00, 0x00};
   const Bytes tur = {0, 0, 0, 0, 0, 0};
-  Outcome o = run(Hostility::sense18, tur, 2, nullptr, 0);
+  CommandResult o = run(Hostility::sense18, tur, 2, nullptr, 0);
   EXPECT_TRUE(o.executed);
   EXPECT_EQ(o.status, 0x02);
   EXPECT_EQ(o.sense, honest);
@@ -108,7 +108,7 @@ TEST_F(HostileEngineTest, RefusingModesNeitherTransferNorChangeTheMedium) {
       {Hostility::busy, 0x08},    {Hostility::conflict, 0x18}, {Hostility::taskSetFull, 0x28},
       {Hostility::sense18, 0x02}, {Hostility::noSense, 0x02},  {Hostility::timeout, 0x00}};
   for (const auto& [mode, status] : refusals) {
-    Outcome o = run(mode, write10, 1, block.data(), block.size());
+    CommandResult o = run(mode, write10, 1, block.data(), block.size());
     EXPECT_EQ(o.status, status);
     EXPECT_EQ(how.timedOut, mode == Hostility::timeout);
     Bytes in(512, 0xA5);
@@ -118,7 +118,7 @@ TEST_F(HostileEngineTest, RefusingModesNeitherTransferNorChangeTheMedium) {
   }
   // The medium never saw the writes.
   Bytes in(512, 0xA5);
-  Outcome o = run(Hostility::none, read10, 0, in.data(), in.size());
+  CommandResult o = run(Hostility::none, read10, 0, in.data(), in.size());
   EXPECT_EQ(o.status, 0x00);
   EXPECT_EQ(in, Bytes(512, 0x00));
 }
@@ -127,7 +127,7 @@ TEST_F(HostileEngineTest, LengthsModeOverstatesAndCutsTheTransferShort) {
   // REPORT LUNS of a three-unit device into 40 bytes: 32 arrive from the device, 20 reach the host.
   const Bytes reportLuns = {0xA0, 0, 0, 0, 0, 0, 0, 0, 0, 40, 0, 0};
   Bytes buffer(40, 0xA5);
-  Outcome o = run(Hostility::lengths, reportLuns, 0, buffer.data(), buffer.size());
+  CommandResult o = run(Hostility::lengths, reportLuns, 0, buffer.data(), buffer.size());
   EXPECT_EQ(o.status, 0x00);
   EXPECT_EQ(o.transferred, 20u);
   const Bytes expected = {0xFF, 0xFF, 0xFF, 0xFC, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0};
@@ -153,7 +153,7 @@ TEST_F(HostileEngineTest, LengthsModeOverstatesAndCutsTheTransferShort) {
 TEST_F(HostileEngineTest, DescriptorsModeRunsTheFirstDesignatorPastThePage) {
   const Bytes vpd83 = {0x12, 1, 0x83, 0, 255, 0};
   Bytes honest(255, 0);
-  Outcome o = run(Hostility::none, vpd83, 0, honest.data(), honest.size());
+  CommandResult o = run(Hostility::none, vpd83, 0, honest.data(), honest.size());
   ASSERT_EQ(o.status, 0x00);
   Bytes buffer(255, 0);
   o = run(Hostility::descriptors, vpd83, 0, buffer.data(), buffer.size());

@@ -7,7 +7,7 @@
 #include "qxscsi/parameters.h"
 #include "qxscsiplatform/errors.h"
 
-namespace qxscsi::iscsi {
+namespace qxscsi::backends::iscsi {
 namespace {
 
 using namespace QXScsiPlatform;
@@ -70,12 +70,12 @@ TEST_F(IscsiAccessTest, LoginGetsTheWholeUrlEvenBeyond64Bytes) {
 }
 
 TEST_F(IscsiAccessTest, EachRefusalHasItsOwnErrorAndTheInitiatorsText) {
-  const std::pair<Outcome, long> cases[] = {
-      {Outcome::connectFailed, connectionFailed_c}, {Outcome::loginDenied, accessDenied_c},
-      {Outcome::notFound, deviceNotFound_c},        {Outcome::loginFailed, connectionFailed_c},
-      {Outcome::noResources, outOfResources_c},     {Outcome::transportError, ioError_c}};
-  for (auto [outcome, error] : cases) {
-    script.logins = {outcome};
+  const std::pair<SessionResult, long> cases[] = {
+      {SessionResult::connectFailed, connectionFailed_c}, {SessionResult::loginDenied, accessDenied_c},
+      {SessionResult::notFound, deviceNotFound_c},        {SessionResult::loginFailed, connectionFailed_c},
+      {SessionResult::noResources, outOfResources_c},     {SessionResult::transportError, ioError_c}};
+  for (auto [result, error] : cases) {
+    script.logins = {result};
     script.message = "reason " + std::to_string(error);
     EXPECT_FALSE(impl.access(kUrl, -1));
     EXPECT_EQ(impl.implementationError(), error);
@@ -90,27 +90,27 @@ TEST_F(IscsiAccessTest, EachRefusalHasItsOwnErrorAndTheInitiatorsText) {
 
 TEST_F(IscsiAccessTest, RetryAccessRetriesOnlyUnreachablePortals) {
   params({{"retry_access", "2"}});
-  script.logins = {Outcome::connectFailed, Outcome::connectFailed};
+  script.logins = {SessionResult::connectFailed, SessionResult::connectFailed};
   EXPECT_TRUE(impl.access(kUrl, -1));
   EXPECT_EQ(script.loginCalls, 3);
   EXPECT_EQ(script.sessionsAlive, 1);  // the failed attempts' sessions are gone
 
   impl.release();
   script.loginCalls = 0;
-  script.logins = {Outcome::connectFailed, Outcome::connectFailed, Outcome::connectFailed};
+  script.logins = {SessionResult::connectFailed, SessionResult::connectFailed, SessionResult::connectFailed};
   EXPECT_FALSE(impl.access(kUrl, -1));
   EXPECT_EQ(script.loginCalls, 3);
   EXPECT_EQ(impl.implementationError(), connectionFailed_c);
 
   script.loginCalls = 0;
-  script.logins = {Outcome::loginDenied};
+  script.logins = {SessionResult::loginDenied};
   EXPECT_FALSE(impl.access(kUrl, -1));
   EXPECT_EQ(script.loginCalls, 1);
   EXPECT_EQ(impl.implementationError(), accessDenied_c);
 }
 
 TEST_F(IscsiAccessTest, WithoutRetryAccessOneAttempt) {
-  script.logins = {Outcome::connectFailed, Outcome::ok};
+  script.logins = {SessionResult::connectFailed, SessionResult::ok};
   EXPECT_FALSE(impl.access(kUrl, -1));
   EXPECT_EQ(script.loginCalls, 1);
 }
@@ -158,7 +158,7 @@ TEST_F(IscsiAccessTest, MissingLunIsDeviceNotFoundAndLogsOut) {
   script.onExecute = [](const Command& c, Completion* done) {
     *done = Completion();
     c.data[0] = 0x7F;
-    return Outcome::ok;
+    return SessionResult::ok;
   };
   EXPECT_FALSE(impl.access(kUrl, -1));
   EXPECT_EQ(impl.implementationError(), deviceNotFound_c);
@@ -179,7 +179,7 @@ TEST_F(IscsiAccessTest, LunNotSupportedSenseIsDeviceNotFoundInBothSenseFormats) 
     const unsigned char d[8] = {0x72, 0x05, 0x25, 0x00, 0, 0, 0, 0};
     std::memcpy(done->sense, d, sizeof d);
     done->senseStored = done->senseReported = sizeof d;
-    return Outcome::ok;
+    return SessionResult::ok;
   };
   EXPECT_FALSE(impl.access(kUrl, -1));
   EXPECT_EQ(impl.implementationError(), deviceNotFound_c);
@@ -192,13 +192,13 @@ TEST_F(IscsiAccessTest, OtherProbeAnswersLeaveTheLunOpen) {
   script.onExecute = [](const Command& c, Completion* done) {
     *done = Completion();
     c.data[0] = 0x21;
-    return Outcome::ok;
+    return SessionResult::ok;
   };
   EXPECT_TRUE(impl.access(kUrl, -1));
 }
 
 TEST_F(IscsiAccessTest, ProbeThatTimesOutFailsTheAccess) {
-  script.onExecute = [](const Command&, Completion*) { return Outcome::timeout; };
+  script.onExecute = [](const Command&, Completion*) { return SessionResult::timeout; };
   EXPECT_FALSE(impl.access(kUrl, -1));
   EXPECT_EQ(impl.implementationError(), commandTimeout_c);
   EXPECT_EQ(script.sessionsAlive, 0);
@@ -261,4 +261,4 @@ TEST_F(IscsiAccessTest, LunsBeyondOneByteHaveNoAddress) {
 }
 
 }  // namespace
-}  // namespace qxscsi::iscsi
+}  // namespace qxscsi::backends::iscsi

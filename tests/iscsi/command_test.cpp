@@ -10,7 +10,7 @@
 #include "qxscsiplatform/connection.h"
 #include "qxscsiplatform/errors.h"
 
-namespace qxscsi::iscsi {
+namespace qxscsi::backends::iscsi {
 namespace {
 
 using namespace QXScsiPlatform;
@@ -104,7 +104,7 @@ TEST_F(IscsiCommandTest, SenseLongerThanTheRecordIsMarkedIncomplete) {
       done->sense[i] = static_cast<unsigned char>(i);
     done->senseStored = Completion::kSenseCapacity;
     done->senseReported = 300;
-    return Outcome::ok;
+    return SessionResult::ok;
   };
   QXScsiCmd cmd(read10Cdb, 10, buffer, sizeof buffer, 0);
   ASSERT_TRUE(read10(cmd));
@@ -119,49 +119,51 @@ TEST_F(IscsiCommandTest, ResidualOfTheLastCommandIsOffered) {
   script.onExecute = [](const Command&, Completion* done) {
     *done = Completion();
     done->residual = 512;
-    return Outcome::ok;
+    return SessionResult::ok;
   };
   QXScsiCmd cmd(read10Cdb, 10, buffer, sizeof buffer, 0);
   ASSERT_TRUE(read10(cmd));
-  unsigned long residual = 1;
-  bool overflow = true;
-  ASSERT_TRUE(backends::iscsiLastResidual(&impl, residual, overflow));
-  EXPECT_EQ(residual, 512u);
-  EXPECT_FALSE(overflow);
+  backends::CommandFacts facts;
+  facts.residual = 1;
+  facts.overflow = true;
+  ASSERT_TRUE(impl.lastCommand(facts));
+  EXPECT_EQ(facts.residual, 512u);
+  EXPECT_FALSE(facts.overflow);
+  EXPECT_EQ(facts.requested, sizeof buffer);
+  EXPECT_EQ(facts.transferred, sizeof buffer - 512);
 
   script.onExecute = [](const Command&, Completion* done) {
     *done = Completion();
     done->residual = 4096;
     done->overflow = true;
-    return Outcome::ok;
+    return SessionResult::ok;
   };
   ASSERT_TRUE(read10(cmd));
-  ASSERT_TRUE(backends::iscsiLastResidual(&impl, residual, overflow));
-  EXPECT_EQ(residual, 4096u);
-  EXPECT_TRUE(overflow);
+  ASSERT_TRUE(impl.lastCommand(facts));
+  EXPECT_EQ(facts.residual, 4096u);
+  EXPECT_TRUE(facts.overflow);
+  EXPECT_EQ(facts.transferred, sizeof buffer);
 
-  // A failed command leaves no stale residual behind.
-  script.onExecute = [](const Command&, Completion*) { return Outcome::timeout; };
+  // A failed command leaves no stale residual behind: its facts are unknown.
+  script.onExecute = [](const Command&, Completion*) { return SessionResult::timeout; };
   EXPECT_FALSE(read10(cmd));
-  ASSERT_TRUE(backends::iscsiLastResidual(&impl, residual, overflow));
-  EXPECT_EQ(residual, 0u);
-  EXPECT_FALSE(overflow);
+  EXPECT_FALSE(impl.lastCommand(facts));
+  EXPECT_EQ(facts.residual, 4096u);  // left alone
 
   QXScsiTargetImpl other;
-  EXPECT_FALSE(backends::iscsiLastResidual(&other, residual, overflow));
-  EXPECT_FALSE(backends::iscsiLastResidual(nullptr, residual, overflow));
+  EXPECT_FALSE(backends::lastCommandOf(other, facts));
 }
 
 TEST_F(IscsiCommandTest, FailuresAreReportedNeverRetried) {
-  const std::pair<Outcome, long> cases[] = {{Outcome::timeout, commandTimeout_c},
-                                            {Outcome::dropped, establishedConnectionFailed_c},
-                                            {Outcome::noResources, outOfResources_c},
-                                            {Outcome::transportError, ioError_c},
-                                            {Outcome::invalid, invalidRequest_c}};
-  for (auto [outcome, error] : cases) {
+  const std::pair<SessionResult, long> cases[] = {{SessionResult::timeout, commandTimeout_c},
+                                            {SessionResult::dropped, establishedConnectionFailed_c},
+                                            {SessionResult::noResources, outOfResources_c},
+                                            {SessionResult::transportError, ioError_c},
+                                            {SessionResult::invalid, invalidRequest_c}};
+  for (auto [result, error] : cases) {
     script.commands.clear();
     script.message = "why " + std::to_string(error);
-    script.onExecute = [o = outcome](const Command&, Completion*) { return o; };
+    script.onExecute = [o = result](const Command&, Completion*) { return o; };
     QXScsiCmd cmd(read10Cdb, 10, buffer, sizeof buffer, 0);
     EXPECT_FALSE(read10(cmd));
     EXPECT_EQ(impl.implementationError(), error);
@@ -170,13 +172,13 @@ TEST_F(IscsiCommandTest, FailuresAreReportedNeverRetried) {
     EXPECT_EQ(hint, script.message);
     EXPECT_EQ(script.commands.size(), 1u);  // sent once, not again
     EXPECT_EQ(script.loginCalls, 1);        // and no silent reconnect
-    EXPECT_EQ(failureInEstablishedScsiTcpConnection(impl.implementationError()), outcome == Outcome::dropped);
+    EXPECT_EQ(failureInEstablishedScsiTcpConnection(impl.implementationError()), result == SessionResult::dropped);
     EXPECT_TRUE(impl.isOpen());  // the caller re-opens, we do not
   }
 }
 
 TEST_F(IscsiCommandTest, SuccessClearsTheLastError) {
-  script.onExecute = [](const Command&, Completion*) { return Outcome::dropped; };
+  script.onExecute = [](const Command&, Completion*) { return SessionResult::dropped; };
   QXScsiCmd cmd(read10Cdb, 10, buffer, sizeof buffer, 0);
   EXPECT_FALSE(read10(cmd));
   script.onExecute = nullptr;
@@ -196,4 +198,4 @@ TEST_F(IscsiCommandTest, ClosedImplementationRefusesCommands) {
 }
 
 }  // namespace
-}  // namespace qxscsi::iscsi
+}  // namespace qxscsi::backends::iscsi

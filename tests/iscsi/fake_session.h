@@ -9,7 +9,7 @@
 
 #include "session.h"
 
-namespace qxscsi::iscsi::testing {
+namespace qxscsi::backends::iscsi::testing {
 
 // One command as the session saw it.
 struct SeenCommand {
@@ -22,10 +22,10 @@ struct SeenCommand {
 
 // The script and the log, shared by all sessions a factory makes; outlives them.
 struct FakeScript {
-  std::deque<Outcome> logins;  // next login outcomes; ok once empty
+  std::deque<SessionResult> logins;  // next login outcomes; ok once empty
   std::string message = "fake initiator says no";
   // Answers a command; the default answers INQUIRY with a present disk and everything else GOOD.
-  std::function<Outcome(const Command&, Completion*)> onExecute;
+  std::function<SessionResult(const Command&, Completion*)> onExecute;
   int sessionsMade = 0, sessionsAlive = 0, loginCalls = 0, logoutCalls = 0;
   std::vector<LoginRequest> loginRequests;
   std::vector<SeenCommand> commands;
@@ -36,20 +36,20 @@ class FakeSession : public Session {
   explicit FakeSession(FakeScript& s) : s_(s) { ++s_.sessionsMade, ++s_.sessionsAlive; }
   ~FakeSession() override { --s_.sessionsAlive; }
 
-  Outcome login(const LoginRequest& r) override {
+  SessionResult login(const LoginRequest& r) override {
     ++s_.loginCalls;
     s_.loginRequests.push_back(r);
-    Outcome o = Outcome::ok;
+    SessionResult o = SessionResult::ok;
     if (!s_.logins.empty()) o = s_.logins.front(), s_.logins.pop_front();
     return o;
   }
-  Outcome execute(const Command& c, Completion* done) override {
+  SessionResult execute(const Command& c, Completion* done) override {
     s_.commands.push_back({std::vector<unsigned char>(c.cdb, c.cdb + c.cdbLength), c.direction, c.data,
                            c.length, c.timeoutSeconds});
     if (s_.onExecute) return s_.onExecute(c, done);
     *done = Completion();
     if (c.cdb[0] == 0x12 && c.length) std::memset(c.data, 0, c.length);
-    return Outcome::ok;
+    return SessionResult::ok;
   }
   void logout(unsigned long) override { ++s_.logoutCalls; }
   std::string message() const override { return s_.message; }
@@ -63,13 +63,13 @@ inline SessionFactory fakeFactory(FakeScript& s) {
 }
 
 // Fills a CHECK CONDITION completion with fixed-format sense key/ASC/ASCQ.
-inline Outcome checkCondition(Completion* done, unsigned char key, unsigned char asc, unsigned char ascq) {
+inline SessionResult checkCondition(Completion* done, unsigned char key, unsigned char asc, unsigned char ascq) {
   *done = Completion();
   done->status = 2;
   unsigned char sense[18] = {0x70, 0, key, 0, 0, 0, 0, 10, 0, 0, 0, 0, asc, ascq, 0, 0, 0, 0};
   std::memcpy(done->sense, sense, sizeof sense);
   done->senseStored = done->senseReported = sizeof sense;
-  return Outcome::ok;
+  return SessionResult::ok;
 }
 
-}  // namespace qxscsi::iscsi::testing
+}  // namespace qxscsi::backends::iscsi::testing

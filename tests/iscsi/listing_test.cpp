@@ -3,7 +3,7 @@
 
 #include "listing.h"
 
-namespace qxscsi::iscsi {
+namespace qxscsi::backends::iscsi {
 namespace {
 
 class IscsiListingTest : public ::testing::Test {
@@ -49,4 +49,4 @@ TEST_F(IscsiListingTest, OnlyWholeEntriesWithinLengthAndReceivedBytes) {
 }
 
 }  // namespace
-}  // namespace qxscsi::iscsi
+}  // namespace qxscsi::backends::iscsi

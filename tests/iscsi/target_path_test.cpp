@@ -9,7 +9,7 @@
 #include "qxscsi/target.h"
 #include "qxscsiplatform/errors.h"
 
-namespace qxscsi::iscsi {
+namespace qxscsi::backends::iscsi {
 namespace {
 
 using namespace QXScsiPlatform;
@@ -79,7 +79,7 @@ TEST_F(IscsiTargetPathTest, MediumChangerTimeoutsReachTheSession) {
 
 TEST_F(IscsiTargetPathTest, DroppedConnectionReachesTheCallerAndOpenRecovers) {
   script.message = "connection to 127.0.0.1:3260 failed";
-  script.onExecute = [](const Command&, Completion*) { return Outcome::dropped; };
+  script.onExecute = [](const Command&, Completion*) { return SessionResult::dropped; };
   EXPECT_EQ(send({0x00, 0, 0, 0, 0, 0}, QXScsiDevice()), nullptr);
   EXPECT_EQ(target.localError(), 0);
   EXPECT_EQ(target.implementationError(), establishedConnectionFailed_c);
@@ -115,4 +115,4 @@ TEST_F(IscsiTargetPathTest, CloseReleasesAndCommandsThenFailAsNotOpen) {
 }
 
 }  // namespace
-}  // namespace qxscsi::iscsi
+}  // namespace qxscsi::backends::iscsi

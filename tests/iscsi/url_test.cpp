@@ -3,7 +3,7 @@
 
 #include "url.h"
 
-namespace qxscsi::iscsi {
+namespace qxscsi::backends::iscsi {
 namespace {
 
 class IscsiUrlTest : public ::testing::Test {
@@ -135,4 +135,4 @@ TEST_F(IscsiUrlTest, PortalsWithOrWithoutScheme) {
 }
 
 }  // namespace
-}  // namespace qxscsi::iscsi
+}  // namespace qxscsi::backends::iscsi

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "../../src/naming/search.h"
+#include "naming/search.h"
 #include "qxscsi/naming.h"
 #include "support/recording_device.h"
 
@@ -13,8 +13,8 @@ namespace {
 
 using qxscsi::naming::DeviceNamePattern;
 using qxscsi::naming::searchDeviceName;
-using qxscsi::testing::FactoryRegistration;
-using qxscsi::testing::RecordingDevice;
+using qxscsi::test::FactoryRegistration;
+using qxscsi::test::RecordingDevice;
 using Names = std::vector<std::string>;
 
 const DeviceNamePattern twoRows[] = {

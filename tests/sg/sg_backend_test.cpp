@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "qxscsi/backends/backend.h"
-#include "qxscsi/backends/sg_target.h"
+#include "sg_target.h"
 
 namespace qxscsi::backends {
 std::unique_ptr<Backend> makeSgBackend();

@@ -5,11 +5,11 @@
 #include <memory>
 
 #include "qxpattern/singleton.h"
-#include "qxscsi/backends/sg_target.h"
+#include "sg_target.h"
 #include "qxscsi/qxscsi.h"
 #include "support/fake_sg_system.h"
 
-namespace qxscsi::sg {
+namespace qxscsi::backends::sg {
 namespace {
 
 using namespace QXScsiPlatform;
@@ -141,4 +141,4 @@ TEST_F(SgDispatchTest, LastTargetReleasesTheNode) {
 }
 
 }  // namespace
-}  // namespace qxscsi::sg
+}  // namespace qxscsi::backends::sg

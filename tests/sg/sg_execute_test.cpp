@@ -9,7 +9,7 @@
 #include "sg_node.h"
 #include "support/fake_sg_system.h"
 
-namespace qxscsi::sg {
+namespace qxscsi::backends::sg {
 namespace {
 
 using namespace QXScsiPlatform;
@@ -23,7 +23,7 @@ class SgExecuteTest : public ::testing::Test {
     request.cdb = cdb;
     request.cdbLength = 6;
     request.data = buffer;
-    request.dataLength = sizeof buffer;
+    request.length = sizeof buffer;
     request.direction = 0;
     request.timeoutSeconds = 30;
   }
@@ -33,7 +33,7 @@ class SgExecuteTest : public ::testing::Test {
   unsigned char cdb[16] = {0x12, 0, 0, 0, 96, 0};
   unsigned char buffer[96] = {};
   Request request;
-  Outcome outcome;
+  DriverReply outcome;
 };
 
 TEST_F(SgExecuteTest, HeaderCarriesCallersBuffersWithoutCopy) {
@@ -66,7 +66,7 @@ TEST_F(SgExecuteTest, DirectionsMapToSgTransfers) {
   EXPECT_EQ(nullptr, system.headers.back().dxferp);
 
   request.direction = 0;  // data in with length 0 moves nothing
-  request.dataLength = 0;
+  request.length = 0;
   ASSERT_EQ(0, execute(system, fd, request, outcome));
   EXPECT_EQ(SG_DXFER_NONE, system.headers.back().dxfer_direction);
 }
@@ -91,7 +91,7 @@ TEST_F(SgExecuteTest, InvalidRequestsNeverReachTheDriver) {
   r.data = nullptr;
   EXPECT_EQ(invalidRequest_c, execute(system, fd, r, outcome));
   r = request;
-  r.dataLength = static_cast<unsigned long>(UINT_MAX) + 1;
+  r.length = static_cast<unsigned long>(UINT_MAX) + 1;
   EXPECT_EQ(invalidRequest_c, execute(system, fd, r, outcome));
   EXPECT_TRUE(system.headers.empty());
 }
@@ -196,4 +196,4 @@ TEST_F(SgExecuteTest, OutcomeIsResetForEachCommand) {
 }
 
 }  // namespace
-}  // namespace qxscsi::sg
+}  // namespace qxscsi::backends::sg

@@ -6,7 +6,7 @@
 #include "sg_node.h"
 #include "support/fake_sg_system.h"
 
-namespace qxscsi::sg {
+namespace qxscsi::backends::sg {
 namespace {
 
 using namespace QXScsiPlatform;
@@ -175,4 +175,4 @@ TEST_F(SgNodeTest, AdapterExistsThroughScsiHostClass) {
 }
 
 }  // namespace
-}  // namespace qxscsi::sg
+}  // namespace qxscsi::backends::sg

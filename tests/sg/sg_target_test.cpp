@@ -5,13 +5,13 @@
 #include <cstring>
 #include <memory>
 
-#include "qxscsi/backends/sg_target.h"
+#include "sg_target.h"
 #include "qxscsi/commands.h"
 #include "qxscsi/devices.h"
 #include "qxscsi/sense.h"
 #include "support/fake_sg_system.h"
 
-namespace qxscsi::sg {
+namespace qxscsi::backends::sg {
 namespace {
 
 using namespace QXScsiPlatform;
@@ -142,7 +142,9 @@ TEST_F(SgTargetImplTest, CommandUsesCallersBuffersAndReturnsStatusSenseResidual)
   EXPECT_EQ(0x3a, sense.additionalSenseCode());
   EXPECT_EQ(0x00, bytes[18]) << "only the bytes the driver wrote are stored";
   EXPECT_EQ(0, cmd->implementationError());
-  EXPECT_EQ(60, impl.lastResidual());
+  qxscsi::backends::CommandFacts facts;
+  ASSERT_TRUE(impl.lastCommand(facts));
+  EXPECT_EQ(60u, facts.residual);
 }
 
 TEST_F(SgTargetImplTest, TransportFailureFailsTheCommand) {
@@ -327,4 +329,4 @@ TEST_F(SgTargetImplTest, LunsBeyondOneByteHaveNoBusTargetLunAddress) {
 }
 
 }  // namespace
-}  // namespace qxscsi::sg
+}  // namespace qxscsi::backends::sg

@@ -11,11 +11,11 @@
 
 namespace {
 
-using qxscsi::testing::bytesOf;
-using qxscsi::testing::cdbOf;
-using qxscsi::testing::DeviceTarget;
-using qxscsi::testing::own;
-using qxscsi::testing::RecordingDevice;
+using qxscsi::test::bytesOf;
+using qxscsi::test::cdbOf;
+using qxscsi::test::DeviceTarget;
+using qxscsi::test::own;
+using qxscsi::test::RecordingDevice;
 using Bytes = std::vector<unsigned char>;
 
 class BasicCommandsTest : public ::testing::Test {

@@ -10,10 +10,10 @@
 
 namespace {
 
-using qxscsi::testing::cdbOf;
-using qxscsi::testing::DeviceTarget;
-using qxscsi::testing::own;
-using qxscsi::testing::RecordingDevice;
+using qxscsi::test::cdbOf;
+using qxscsi::test::DeviceTarget;
+using qxscsi::test::own;
+using qxscsi::test::RecordingDevice;
 using Bytes = std::vector<unsigned char>;
 
 class CopyCommandsTest : public ::testing::Test {

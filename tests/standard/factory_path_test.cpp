@@ -9,10 +9,10 @@
 
 namespace {
 
-using qxscsi::testing::bytesOf;
-using qxscsi::testing::FactoryRegistration;
-using qxscsi::testing::own;
-using qxscsi::testing::RecordingDevice;
+using qxscsi::test::bytesOf;
+using qxscsi::test::FactoryRegistration;
+using qxscsi::test::own;
+using qxscsi::test::RecordingDevice;
 using Bytes = std::vector<unsigned char>;
 
 class FactoryPathTest : public ::testing::Test {

@@ -13,9 +13,9 @@
 
 namespace {
 
-using qxscsi::testing::DeviceTarget;
-using qxscsi::testing::own;
-using qxscsi::testing::RecordingDevice;
+using qxscsi::test::DeviceTarget;
+using qxscsi::test::own;
+using qxscsi::test::RecordingDevice;
 
 struct Command {
   const char* name;

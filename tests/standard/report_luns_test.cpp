@@ -11,9 +11,9 @@
 
 namespace {
 
-using qxscsi::testing::DeviceTarget;
-using qxscsi::testing::own;
-using qxscsi::testing::RecordingDevice;
+using qxscsi::test::DeviceTarget;
+using qxscsi::test::own;
+using qxscsi::test::RecordingDevice;
 using Bytes = std::vector<unsigned char>;
 
 // REPORT LUNS parameter data: LUN LIST LENGTH (big-endian) claimed, then one 8-byte entry per

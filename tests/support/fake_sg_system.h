@@ -12,7 +12,7 @@
 
 #include "sg_system.h"
 
-namespace qxscsi::sg::testing {
+namespace qxscsi::backends::sg::testing {
 
 class FakeSgSystem : public System {
  public:
@@ -110,4 +110,4 @@ class FakeSgSystem : public System {
   std::vector<sg_io_hdr_t> headers;
 };
 
-}  // namespace qxscsi::sg::testing
+}  // namespace qxscsi::backends::sg::testing

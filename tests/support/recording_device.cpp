@@ -6,7 +6,7 @@
 #include "qxpattern/singleton.h"
 #include "qxscsi/factory.h"
 
-namespace qxscsi::testing {
+namespace qxscsi::test {
 namespace {
 
 class RecordingImpl : public QXScsiTargetImpl {
@@ -133,4 +133,4 @@ FactoryRegistration::~FactoryRegistration() {
   factoryDevice = nullptr;
 }
 
-}  // namespace qxscsi::testing
+}  // namespace qxscsi::test

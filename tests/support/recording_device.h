@@ -9,7 +9,7 @@
 
 #include "qxscsi/target.h"
 
-namespace qxscsi::testing {
+namespace qxscsi::test {
 
 // One executeCommand call as the implementation saw it.
 struct SentCommand {
@@ -94,4 +94,4 @@ std::vector<unsigned char> cdbOf(const QXScsiCmd& cmd);
 // The eight bytes of an address.
 std::vector<unsigned char> bytesOf(const QXScsiAddress& address);
 
-}  // namespace qxscsi::testing
+}  // namespace qxscsi::test

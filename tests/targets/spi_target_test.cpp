@@ -14,9 +14,9 @@
 
 namespace {
 
-using qxscsi::testing::bytesOf;
-using qxscsi::testing::FactoryRegistration;
-using qxscsi::testing::RecordingDevice;
+using qxscsi::test::bytesOf;
+using qxscsi::test::FactoryRegistration;
+using qxscsi::test::RecordingDevice;
 using Bytes = std::vector<unsigned char>;
 using Parameters = std::vector<QXScsi::ParameterData>;
 

@@ -6,9 +6,6 @@
 #include "cli/commands.h"
 #include "cli/exit_status.h"
 #include "qxscsi/commands.h"
-#ifdef QXSCSI_HAVE_ISCSI
-#include "qxscsi/backends/iscsi.h"
-#endif
 
 namespace qxscsi::cli {
 
@@ -42,7 +39,8 @@ QXScsiTarget* DeviceSession::open(const std::string& name, std::vector<QXScsi::P
     status = exitOther;
     return nullptr;
   }
-  if (address.empty() && name.compare(0, 8, "//./scsi") == 0) {
+  backends::Backend* backend = installation_->backendFor(name);
+  if (address.empty() && backend != nullptr && backend->needsAddress(name)) {
     errorLine("an adapter name needs --address BUS:TARGET:LUN");
     status = exitSyntax;
     return nullptr;
@@ -72,49 +70,41 @@ QXScsiTarget* DeviceSession::open(const std::string& name, std::vector<QXScsi::P
   return nullptr;
 }
 
-#ifdef QXSCSI_HAVE_ISCSI
 namespace {
 
-// Adds the URL of every LUN behind an iSCSI portal to names, after a line per target.
-bool addPortalLuns(const std::string& portal, std::vector<std::string>& names, Output& out) {
-  std::vector<backends::IscsiTargetListing> targets;
+// Lists the devices the back-ends find, or those within `scope`, into `names`; the groups that
+// have a name (the targets behind a portal) get a line each.
+bool listDevices(backends::Installation& installation, const std::string& scope, unsigned long timeoutSeconds,
+                 std::vector<std::string>& names, Output& out) {
+  std::vector<backends::DeviceGroup> groups;
   std::string error;
-  if (!backends::listIscsiTargets(portal, targets, error)) {
-    errorLine("list --portal " + portal + ": " + error);
+  if (!installation.list(scope, timeoutSeconds, groups, error)) {
+    errorLine("list" + (scope.empty() ? std::string() : " --portal " + scope) + ": " + error);
     out.doc()["error"] = error;
     return false;
   }
-  std::string base = portal.rfind("iscsi://", 0) == 0 ? portal.substr(8) : portal;
-  while (!base.empty() && base.back() == '/') base.pop_back();
   nlohmann::json listed = nlohmann::json::array();
-  for (const auto& t : targets) {
-    out.text() << "target " << t.name << (t.portals.empty() ? "" : "  " + t.portals[0])
-               << (t.error.empty() ? "" : "  (LUNs unknown: " + t.error + ")") << '\n';
-    listed.push_back({{"target", t.name}, {"portals", t.portals}, {"luns", t.luns}, {"error", t.error}});
-    for (int lun : t.luns) names.push_back("iscsi://" + base + "/" + t.name + "/" + std::to_string(lun));
+  for (const auto& g : groups) {
+    names.insert(names.end(), g.devices.begin(), g.devices.end());
+    if (g.name.empty()) continue;
+    out.text() << "target " << g.name << (g.addresses.empty() ? "" : "  " + g.addresses[0])
+               << (g.error.empty() ? "" : "  (LUNs unknown: " + g.error + ")") << '\n';
+    listed.push_back({{"target", g.name}, {"portals", g.addresses}, {"luns", g.luns}, {"error", g.error}});
   }
-  out.doc()["targets"] = listed;
+  if (!scope.empty()) out.doc()["targets"] = listed;
   return true;
 }
 
 }  // namespace
-#endif
 
-int runList(DeviceSession& session, const std::string& portal, Output& out) {
+int runList(DeviceSession& session, const std::string& portal, unsigned long timeoutSeconds, Output& out) {
   backends::Installation* inst = session.installation();
   if (inst == nullptr) {
     errorLine("cannot set up the back-ends");
     return exitOther;
   }
-  std::vector<std::string> names = inst->devices();
-  if (!portal.empty()) {
-#ifdef QXSCSI_HAVE_ISCSI
-    if (!addPortalLuns(portal, names, out)) return exitFile;
-#else
-    errorLine("list --portal: no back-end lists iSCSI portals in this build");
-    return exitSyntax;
-#endif
-  }
+  std::vector<std::string> names;
+  if (!listDevices(*inst, portal, timeoutSeconds, names, out)) return exitFile;
   nlohmann::json devices = nlohmann::json::array();
   for (const std::string& name : names) {
     std::vector<QXScsi::ParameterData> params;

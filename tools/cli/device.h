@@ -34,7 +34,8 @@ private:
 // Reads "BUS:TARGET:LUN" (each 0-255); false leaves the numbers alone.
 bool parseLunAddress(const std::string& text, unsigned char& bus, unsigned char& target, unsigned char& lun);
 
-// list: the devices the back-ends can see, with their INQUIRY identity.
-int runList(DeviceSession& session, const std::string& portal, Output& out);
+// list: the devices the back-ends can see (or those behind `portal`, each network step bounded
+// by timeoutSeconds), with their INQUIRY identity.
+int runList(DeviceSession& session, const std::string& portal, unsigned long timeoutSeconds, Output& out);
 
 }  // namespace qxscsi::cli

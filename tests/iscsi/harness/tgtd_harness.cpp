@@ -19,7 +19,7 @@
 #include <random>
 #include <thread>
 
-namespace qxscsi::testing {
+namespace qxscsi::test {
 namespace {
 
 std::string tail(const std::string& path);
@@ -312,4 +312,4 @@ bool TgtdInstance::setLunParams(int tid, int lun, const std::string& params) {
                      std::to_string(lun), "--params", params});
 }
 
-}  // namespace qxscsi::testing
+}  // namespace qxscsi::test

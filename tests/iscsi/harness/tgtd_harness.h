@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace qxscsi::testing {
+namespace qxscsi::test {
 
 // Runs argv[0] (a path) with the arguments, waits for it and returns its exit code (-1 when it
 // could not be run or died by a signal). Standard output and error are appended to *output.
@@ -76,4 +76,4 @@ class TgtdInstance {
   std::vector<std::vector<std::string>> replay_;
 };
 
-}  // namespace qxscsi::testing
+}  // namespace qxscsi::test

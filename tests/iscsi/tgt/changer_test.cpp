@@ -3,7 +3,7 @@
 #include "qxscsi/devices.h"
 #include "tgt_support.h"
 
-namespace qxscsi::testing {
+namespace qxscsi::test {
 namespace {
 
 const char* kDrive = "iqn.2026-12.org.example:drive";
@@ -77,10 +77,10 @@ class IscsiChangerTest : public ::testing::Test {
     if (!r) return {};
     EXPECT_EQ(r->scsiStatus(), 0);
     if (timeout) *timeout = r->timeout();
-    unsigned long residual = 0;
-    bool overflow = false;
-    backends::iscsiLastResidual(*target, residual, overflow);
-    return parseElements(data, overflow ? data.size() : data.size() - residual);
+    backends::CommandFacts facts;
+    facts.transferred = data.size();
+    backends::lastCommand(*target, facts);
+    return parseElements(data, facts.transferred);
   }
   Element element(unsigned char type, int address) {
     auto list = elements(type, address, 1);
@@ -146,4 +146,4 @@ TEST_F(IscsiChangerTest, InitializeElementStatusTakesTheLongTimeout) {
 }
 
 }  // namespace
-}  // namespace qxscsi::testing
+}  // namespace qxscsi::test

@@ -8,7 +8,7 @@
 
 #include "tgt_support.h"
 
-namespace qxscsi::testing {
+namespace qxscsi::test {
 namespace {
 
 const char* kDisk = "iqn.2026-12.org.example:disk";
@@ -78,5 +78,5 @@ TEST_F(IscsiCliTest, ListOfAnUnreachablePortalFails) {
 }
 
 }  // namespace
-}  // namespace qxscsi::testing
+}  // namespace qxscsi::test
 #endif  // QXSCSI_CLI_PATH

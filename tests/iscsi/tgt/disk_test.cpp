@@ -5,7 +5,7 @@
 #include "qxscsiplatform/errors.h"
 #include "tgt_support.h"
 
-namespace qxscsi::testing {
+namespace qxscsi::test {
 namespace {
 
 using namespace QXScsiPlatform;
@@ -144,28 +144,31 @@ TEST_F(IscsiDiskTest, ResidualOfShortAndLongTransfers) {
   auto t = openDisk();
   ASSERT_TRUE(t->valid());
   std::vector<unsigned char> buf(8192, 0xAB);
-  unsigned long residual = 99;
-  bool overflow = true;
+  backends::CommandFacts facts;
+  facts.residual = 99;
+  facts.overflow = true;
   // 8 blocks into a 16-block buffer: 4096 bytes did not come.
   Record under(call(*t, {0x28, 0, 0, 0, 0, 0, 0, 0, 8, 0}, buf.data(), buf.size(), 0));
   ASSERT_TRUE(under);
-  ASSERT_TRUE(backends::iscsiLastResidual(*t, residual, overflow));
-  EXPECT_EQ(residual, 4096u);
-  EXPECT_FALSE(overflow);
+  ASSERT_TRUE(backends::lastCommand(*t, facts));
+  EXPECT_EQ(facts.residual, 4096u);
+  EXPECT_FALSE(facts.overflow);
+  EXPECT_EQ(facts.transferred, 4096u);
   EXPECT_EQ(buf[4096], 0xAB);  // untouched beyond what came
 
   // 16 blocks into an 8-block buffer: the device had 4096 bytes more.
   Record over(call(*t, {0x28, 0, 0, 0, 0, 0, 0, 0, 16, 0}, buf.data(), 4096, 0));
   ASSERT_TRUE(over);
-  ASSERT_TRUE(backends::iscsiLastResidual(*t, residual, overflow));
-  EXPECT_EQ(residual, 4096u);
-  EXPECT_TRUE(overflow);
+  ASSERT_TRUE(backends::lastCommand(*t, facts));
+  EXPECT_EQ(facts.residual, 4096u);
+  EXPECT_TRUE(facts.overflow);
   EXPECT_EQ(buf[4096], 0xAB);  // nothing written past the buffer the record names
 
   Record exact(call(*t, {0x28, 0, 0, 0, 0, 0, 0, 0, 1, 0}, buf.data(), 512, 0));
   ASSERT_TRUE(exact);
-  ASSERT_TRUE(backends::iscsiLastResidual(*t, residual, overflow));
-  EXPECT_EQ(residual, 0u);
+  ASSERT_TRUE(backends::lastCommand(*t, facts));
+  EXPECT_EQ(facts.residual, 0u);
+  EXPECT_EQ(facts.transferred, 512u);
 }
 
 TEST_F(IscsiDiskTest, IqnLongerThanADeviceNameStillOpens) {
@@ -252,4 +255,4 @@ TEST_F(IscsiDiskTest, ReopeningLogsInAfreshSession) {
 }
 
 }  // namespace
-}  // namespace qxscsi::testing
+}  // namespace qxscsi::test

@@ -5,7 +5,7 @@
 #include "qxscsiplatform/errors.h"
 #include "tgt_support.h"
 
-namespace qxscsi::testing {
+namespace qxscsi::test {
 namespace {
 
 using namespace QXScsiPlatform;
@@ -170,4 +170,4 @@ TEST_F(IscsiFaultTest, OfflineLunAnswersNotReady) {
 }
 
 }  // namespace
-}  // namespace qxscsi::testing
+}  // namespace qxscsi::test

@@ -7,7 +7,7 @@
 
 #include "tgt_support.h"
 
-namespace qxscsi::testing {
+namespace qxscsi::test {
 namespace {
 
 const char* kDisk = "iqn.2026-12.org.example:disk";
@@ -135,28 +135,28 @@ TEST_F(IscsiPeerTest, PortalListingMatchesIscsiLs) {
     if (line.rfind("Lun:", 0) == 0) peer[current].push_back(std::stoi(line.substr(4)));
   }
 
-  std::vector<backends::IscsiTargetListing> listing;
+  std::vector<backends::DeviceGroup> listing;
   std::string error;
-  ASSERT_TRUE(backends::listIscsiTargets(world.tgtd->portal(), listing, error)) << error;
+  ASSERT_TRUE(world.installation->list(world.tgtd->portal(), 10, listing, error)) << error;
   std::map<std::string, std::vector<int>> ours;
   for (const auto& t : listing) {
     EXPECT_TRUE(t.error.empty()) << t.name << ": " << t.error;
-    ASSERT_FALSE(t.portals.empty());
-    EXPECT_EQ(t.portals[0].rfind(world.tgtd->portal(), 0), 0u) << t.portals[0];
-    ours[t.name] = t.luns;
+    ASSERT_FALSE(t.addresses.empty());
+    EXPECT_EQ(t.addresses[0].rfind(world.tgtd->portal(), 0), 0u) << t.addresses[0];
+    ours[t.name].assign(t.luns.begin(), t.luns.end());
   }
   EXPECT_EQ(ours, peer) << text;
 }
 
 TEST_F(IscsiPeerTest, ListingAnUnreachablePortalSaysWhy) {
-  std::vector<backends::IscsiTargetListing> listing(1);
+  std::vector<backends::DeviceGroup> listing;
   std::string error;
-  EXPECT_FALSE(backends::listIscsiTargets("iscsi://127.0.0.1:1", listing, error, 2));
+  EXPECT_FALSE(world.installation->list("iscsi://127.0.0.1:1", 2, listing, error));
   EXPECT_TRUE(listing.empty());
   EXPECT_NE(error.find("cannot connect to 127.0.0.1:1"), std::string::npos) << error;
-  EXPECT_FALSE(backends::listIscsiTargets("127.0.0.1/iqn.x:y/1", listing, error));
+  EXPECT_FALSE(world.installation->list("127.0.0.1/iqn.x:y/1", 10, listing, error));
   EXPECT_NE(error.find("bad iSCSI portal"), std::string::npos) << error;
 }
 
 }  // namespace
-}  // namespace qxscsi::testing
+}  // namespace qxscsi::test

@@ -3,7 +3,7 @@
 #include "qxscsi/devices.h"
 #include "tgt_support.h"
 
-namespace qxscsi::testing {
+namespace qxscsi::test {
 namespace {
 
 const char* kTape = "iqn.2026-12.org.example:tape";
@@ -134,4 +134,4 @@ TEST_F(IscsiTapeTest, ShortBlockReportsIllegalLengthAndResidual) {
 }
 
 }  // namespace
-}  // namespace qxscsi::testing
+}  // namespace qxscsi::test

@@ -15,7 +15,7 @@
 #include "qxscsi/target.h"
 #include "tgtd_harness.h"
 
-namespace qxscsi::testing {
+namespace qxscsi::test {
 
 // One tgtd and the back-ends' installation, for the lifetime of a test suite.
 struct TgtdWorld {
@@ -64,4 +64,4 @@ inline double secondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-}  // namespace qxscsi::testing
+}  // namespace qxscsi::test

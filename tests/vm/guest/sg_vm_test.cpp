@@ -11,17 +11,16 @@
 #include <vector>
 
 #include "qxscsi/backends/install.h"
-#include "qxscsi/backends/sg_target.h"
 #include "qxscsi/qxscsi.h"
 #include "vm_support.h"
 
 namespace {
 
 using namespace QXScsiPlatform;
-using qxscsi::vmtest::CmdPtr;
-using qxscsi::vmtest::nodeAt;
-using qxscsi::vmtest::runTool;
-using qxscsi::vmtest::settle;
+using qxscsi::test::CmdPtr;
+using qxscsi::test::nodeAt;
+using qxscsi::test::runTool;
+using qxscsi::test::settle;
 
 constexpr unsigned char checkCondition = 0x02;
 
@@ -147,13 +146,12 @@ TEST_F(SgVmTest, ResidualOfAShortTransferIsOffered) {
   CmdPtr cmd(target.cmdCall(args, 0));
   ASSERT_TRUE(cmd);
   ASSERT_EQ(0, cmd->scsiStatus());
-  auto* impl = dynamic_cast<qxscsi::sg::SgTargetImpl*>(
-      qxscsi::backends::routedImplementation(target.getScsiTargetImpl()));
-  ASSERT_NE(nullptr, impl);
+  qxscsi::backends::CommandFacts facts;
+  ASSERT_TRUE(qxscsi::backends::lastCommand(target, facts));
   const int returned = ((pages[2] << 8) | pages[3]) + 4;
   ASSERT_LT(returned, 255);
   // The residual is what the driver counted; sym53c8xx on this adapter counts none (sg_raw agrees).
-  const int residual = impl->lastResidual();
+  const int residual = static_cast<int>(facts.residual);
   std::printf("residual of the supported-pages INQUIRY: %d (page list %d bytes)\n", residual, returned);
   EXPECT_GE(residual, 0);
   EXPECT_LE(residual, 255 - returned);

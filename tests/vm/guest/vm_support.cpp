@@ -6,7 +6,7 @@
 
 #include <cstdio>
 
-namespace qxscsi::vmtest {
+namespace qxscsi::test {
 
 std::string nodeAt(const std::string& hctl) {
   const std::string classDir = "/sys/class/scsi_generic/";
@@ -49,4 +49,4 @@ void settle(QXScsiTarget& target) {
   }
 }
 
-}  // namespace qxscsi::vmtest
+}  // namespace qxscsi::test

@@ -6,7 +6,7 @@
 
 #include "qxscsi/qxscsi.h"
 
-namespace qxscsi::vmtest {
+namespace qxscsi::test {
 
 struct CmdDeleter {
   void operator()(QXScsiCmd* cmd) const { QXScsiFreeCmd(cmd); }
@@ -23,4 +23,4 @@ bool runTool(const std::string& command, std::string& output);
 // Sends TEST UNIT READY until no unit attention is pending (at most a few times).
 void settle(QXScsiTarget& target);
 
-}  // namespace qxscsi::vmtest
+}  // namespace qxscsi::test

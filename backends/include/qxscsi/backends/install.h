@@ -7,7 +7,8 @@
 #include <vector>
 
 #include "qxscsi/backends/backend.h"
-#include "qxscsi/export.h"
+#include "qxscsi/backends/export.h"
+#include "qxscsi/target.h"
 
 namespace qxscsi::backends {
 
@@ -21,7 +22,7 @@ namespace qxscsi::backends {
 //
 // One installation at a time per process; set up and tear down on one thread while no
 // target is in use on another.
-class QXSCSI_EXPORT Installation {
+class QXSCSI_BACKENDS_EXPORT Installation {
  public:
   ~Installation();
   Installation(const Installation&) = delete;
@@ -31,8 +32,14 @@ class QXSCSI_EXPORT Installation {
   Backend* backendFor(const std::string& deviceName) const;
   // The back-ends in the order they are asked.
   const std::vector<std::unique_ptr<Backend>>& backends() const { return backends_; }
-  // Device names the back-ends can open now, back-end by back-end.
-  std::vector<std::string> devices() const;
+  // Appends to `groups` the devices the back-ends can open now: with an empty `scope` those each
+  // back-end finds by itself, back-end by back-end; else those within `scope`, from the first
+  // back-end that takes it, every network step bounded by `timeoutSeconds`. False, with the
+  // reason in `error`, when no back-end takes the scope or it cannot be listed.
+  bool list(const std::string& scope, unsigned long timeoutSeconds, std::vector<DeviceGroup>& groups,
+            std::string& error) const;
+  // The device-name forms of all back-ends, in the order they are asked.
+  std::vector<std::string> nameSyntax() const;
 
   // The live installation, or null. Used by the routing implementation; owned by whoever
   // called install().
@@ -49,19 +56,24 @@ class QXSCSI_EXPORT Installation {
 };
 
 // The built-in back-ends in the order they are asked: emulated first, then the real ones.
-QXSCSI_EXPORT std::vector<std::unique_ptr<Backend>> builtinBackends();
+QXSCSI_BACKENDS_EXPORT std::vector<std::unique_ptr<Backend>> builtinBackends();
 
 // Installs the built-in back-ends. The caller owns the result, whose destruction tears down;
 // null when another installation is alive.
-QXSCSI_EXPORT std::unique_ptr<Installation> install();
+QXSCSI_BACKENDS_EXPORT std::unique_ptr<Installation> install();
 
 // Installs exactly `backends` (ownership passes to the installation), for embedders and tests.
 // Null when another installation is alive.
-QXSCSI_EXPORT std::unique_ptr<Installation> install(std::vector<std::unique_ptr<Backend>> backends);
+QXSCSI_BACKENDS_EXPORT std::unique_ptr<Installation> install(std::vector<std::unique_ptr<Backend>> backends);
+
+// The facts of the last command that `target` (borrowed) executed through the back-end its device
+// name was routed to: bytes asked for and transferred, residual, overflow, duration. False,
+// leaving `facts` alone, when nothing is routed, no command was executed or the back-end keeps none.
+QXSCSI_BACKENDS_EXPORT bool lastCommand(const QXScsiTarget& target, CommandFacts& facts);
 
 // The implementation that a target's implementation `impl` (borrowed) routed its device name to,
 // for queries of one back-end's own (for instance a residual count): null while nothing is routed,
 // `impl` itself when it is not the routing implementation, null for null.
-QXSCSI_EXPORT QXScsiTargetImpl* routedImplementation(QXScsiTargetImpl* impl);
+QXSCSI_BACKENDS_EXPORT QXScsiTargetImpl* routedImplementation(QXScsiTargetImpl* impl);
 
 }  // namespace qxscsi::backends

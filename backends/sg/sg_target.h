@@ -5,17 +5,16 @@
 #include <string>
 #include <tuple>
 
-#include "qxscsi/export.h"
-#include "qxscsi/implementation.h"
+#include "implementation_base.h"
 
-namespace qxscsi::sg {
+namespace qxscsi::backends::sg {
 
 class System;
 
 // Reaches local SCSI devices through SG_IO. Device names: a node under /dev that takes SG_IO (/dev/sgN,
 // /dev/sdX, /dev/stN, /dev/nstN, /dev/schN, ...), or an adapter name "//./scsiN:" that sends each
 // command to the sg node of host N whose channel:id:lun is the record's bus/target/LUN.
-class QXSCSI_EXPORT SgTargetImpl : public QXScsiTargetImpl {
+class SgTargetImpl : public ImplementationBase {
  public:
   // Uses the host's system calls.
   SgTargetImpl();
@@ -40,22 +39,16 @@ class QXSCSI_EXPORT SgTargetImpl : public QXScsiTargetImpl {
   // Nodes: true. Adapter names: false with -8 (the adapter is no SCSI target).
   bool accessScsiTarget(const QXScsiDevice& device) override;
   long implementationVersion() const override;
-  long implementationError() const override;
-  void implementationErrorMsg(std::string& message) const override;
-  void implementationErrorHint(std::string& hint) override;
   // The node's descriptor (always above 2 when opened here); for adapter names the descriptor of
   // the last LUN addressed; -1 when none.
   int handle() const override;
   // The host number of the node or adapter; -1 when unknown or not open.
   int adapter() const override;
 
-  // Bytes the last executed command did not transfer (the driver's residual count); 0 before any.
-  int lastResidual() const { return residual; }
 
   // Whether this back-end takes the device name: a path under /dev or an adapter name "//./scsiN:".
   static bool takesName(const std::string& name);
-  // Factory creator and destroyer (QXScsiFactory::registerScsiTargetImpl).
-  static QXAbstractProduct* create();
+  // Factory destroyer (QXScsiFactory::registerScsiTargetImpl).
   static void destroy(QXAbstractProduct* product);
 
  private:
@@ -65,8 +58,6 @@ class QXSCSI_EXPORT SgTargetImpl : public QXScsiTargetImpl {
   bool open(const char* name, bool exclusive);
   // Closes what this object opened and forgets an adopted descriptor; the last error stays.
   void closeAll();
-  bool fail(long error, const std::string& message);
-  void succeed();
   // Descriptor of the sg node for address in adapter mode (opened on first use); -1 on failure.
   int lunDescriptor(const QXScsiAddress& address);
 
@@ -83,9 +74,6 @@ class QXSCSI_EXPORT SgTargetImpl : public QXScsiTargetImpl {
   unsigned adapterNumber = 0;
   std::map<Lun, int> lunFds;
   int lastLunFd = -1;
-  long error = 0;
-  std::string message;
-  int residual = 0;
 };
 
-}  // namespace qxscsi::sg
+}  // namespace qxscsi::backends::sg

@@ -1,9 +1,9 @@
-// Big-endian field access for CDBs, parameter lists and returned data.
+// Big-endian fields of CDBs, parameter lists and returned data (header-only, internal to the project).
 #pragma once
 
 #include <cstdint>
 
-namespace qxscsi::backends::emulated {
+namespace qxscsi::wire {
 
 inline uint32_t getBe16(const unsigned char* p) { return (uint32_t(p[0]) << 8) | p[1]; }
 inline uint32_t getBe24(const unsigned char* p) { return (uint32_t(p[0]) << 16) | getBe16(p + 1); }
@@ -27,4 +27,4 @@ inline void putBe64(unsigned char* p, uint64_t v) {
   putBe32(p + 4, static_cast<uint32_t>(v));
 }
 
-}  // namespace qxscsi::backends::emulated
+}  // namespace qxscsi::wire
