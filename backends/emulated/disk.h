@@ -19,8 +19,7 @@ class Disk : public Device {
   explicit Disk(const Options& options);
 
   unsigned long capacity() const { return capacity_; }
-  unsigned long blockLength() const { return block_; }
-  // The bytes of logical unit `lun` (capacity() * blockLength() of them).
+  // The bytes of logical unit `lun` (capacity() blocks of the block length).
   std::vector<unsigned char>& medium(unsigned lun) { return units_.at(lun).blocks; }
 
  protected:

@@ -73,12 +73,6 @@ void overstate(const unsigned char* cdb, unsigned char* data, unsigned long arri
     case 0x03:  // REQUEST SENSE
       if (fits(8)) data[7] = 0xFF;
       break;
-    case 0x1A:  // MODE SENSE(6)
-      if (fits(1)) data[0] = 0xFF;
-      break;
-    case 0x5A:  // MODE SENSE(10)
-      if (fits(2)) putBe16(data, 0xFFFF);
-      break;
     case 0x84:  // RECEIVE COPY RESULTS
       if (fits(4)) putBe32(data, 0xFFFFFFFF);
       break;

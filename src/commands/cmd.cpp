@@ -51,11 +51,7 @@ QXScsiCmd::~QXScsiCmd() {
 
 void QXScsiCmd::init() {
   // The sense buffer is the record's own storage, so init (also a second call) only zero-fills it.
-  // The length is hidden from the compiler: a constant 255 is inlined as a string instruction that
-  // is much slower here than the library's memset.
-  unsigned long length = kSenseBufferLength;
-  __asm__("" : "+r"(length));
-  std::memset(senseStorage, 0, length);
+  std::memset(senseStorage, 0, kSenseBufferLength);
   senseBuffer = senseStorage;
   senseLength = kSenseBufferLength;
   std::memset(cdb, 0, sizeof cdb);

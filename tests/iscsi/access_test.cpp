@@ -11,14 +11,14 @@ namespace qxscsi::backends::iscsi {
 namespace {
 
 using namespace QXScsiPlatform;
-using testing::checkCondition;
-using testing::FakeScript;
+using test::checkCondition;
+using test::FakeScript;
 
 const char* kUrl = "iscsi://127.0.0.1:3260/iqn.2026-12.org.example:disk/1";
 
 class IscsiAccessTest : public ::testing::Test {
  protected:
-  IscsiAccessTest() : impl(testing::fakeFactory(script)) { impl.retryDelayMilliseconds(0); }
+  IscsiAccessTest() : impl(test::fakeFactory(script)) { impl.retryDelayMilliseconds(0); }
 
   std::string hint() {
     std::string h = "untouched";
@@ -225,7 +225,7 @@ TEST_F(IscsiAccessTest, ReopeningUsesAFreshSessionAndDropsTheOldOne) {
 TEST_F(IscsiAccessTest, DestructionLogsOut) {
   FakeScript s;
   {
-    IscsiTargetImpl local(testing::fakeFactory(s));
+    IscsiTargetImpl local(test::fakeFactory(s));
     ASSERT_TRUE(local.access(kUrl, -1));
   }
   EXPECT_EQ(s.logoutCalls, 1);

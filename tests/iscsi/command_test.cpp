@@ -14,11 +14,11 @@ namespace qxscsi::backends::iscsi {
 namespace {
 
 using namespace QXScsiPlatform;
-using testing::FakeScript;
+using test::FakeScript;
 
 class IscsiCommandTest : public ::testing::Test {
  protected:
-  IscsiCommandTest() : impl(testing::fakeFactory(script)) {}
+  IscsiCommandTest() : impl(test::fakeFactory(script)) {}
   void SetUp() override {
     ASSERT_TRUE(impl.access("iscsi://127.0.0.1/iqn.2026-12.org.example:disk/1", -1));
     script.commands.clear();  // forget the probe
@@ -80,7 +80,7 @@ TEST_F(IscsiCommandTest, UnusableRecordsAreRefusedBeforeTheWire) {
 
 TEST_F(IscsiCommandTest, StatusAndRawSenseLandInTheRecord) {
   script.onExecute = [](const Command&, Completion* done) {
-    return testing::checkCondition(done, 0x06, 0x29, 0x00);
+    return test::checkCondition(done, 0x06, 0x29, 0x00);
   };
   QXScsiCmd cmd(read10Cdb, 10, buffer, sizeof buffer, 0);
   ASSERT_TRUE(read10(cmd));

@@ -9,7 +9,9 @@
 
 #include "session.h"
 
-namespace qxscsi::backends::iscsi::testing {
+namespace qxscsi::test {
+
+using namespace backends::iscsi;
 
 // One command as the session saw it.
 struct SeenCommand {
@@ -72,4 +74,4 @@ inline SessionResult checkCondition(Completion* done, unsigned char key, unsigne
   return SessionResult::ok;
 }
 
-}  // namespace qxscsi::backends::iscsi::testing
+}  // namespace qxscsi::test

@@ -13,7 +13,7 @@ namespace qxscsi::backends::iscsi {
 namespace {
 
 using namespace QXScsiPlatform;
-using testing::FakeScript;
+using test::FakeScript;
 
 const std::string kUrl = "iscsi://127.0.0.1:3260/iqn.2026-12.org.example.a-rather-long-name:changer-0001/1";
 
@@ -22,7 +22,7 @@ class ScriptedIscsiTarget : public QXScsiTarget {
  public:
   explicit ScriptedIscsiTarget(FakeScript& s) : script_(s) {}
   QXScsiTargetImpl* getClientScsiTargetImpl() const override {
-    return new IscsiTargetImpl(testing::fakeFactory(script_));
+    return new IscsiTargetImpl(test::fakeFactory(script_));
   }
 
  private:
