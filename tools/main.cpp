@@ -8,6 +8,7 @@
 #include "cli/device.h"
 #include "cli/exit_status.h"
 #include "cli/output.h"
+#include "qxscsi/backends/install.h"
 
 using namespace qxscsi::cli;
 
@@ -28,6 +29,10 @@ int main(int argc, char** argv) {
   std::vector<std::string> senseHex;
 
   CLI::App app{"qxscsi: send SCSI commands to disks, tapes and medium changers", "qxscsi"};
+  std::string forms = "\nDevice names:";
+  for (const auto& backend : qxscsi::backends::builtinBackends())
+    for (const std::string& form : backend->nameSyntax()) forms += "\n  " + form;
+  app.footer(forms);
   app.set_version_flag("--version", std::string("qxscsi ") + QXSCSI_TOOL_VERSION);
   app.require_subcommand(1);
   app.fallthrough();
