@@ -67,10 +67,15 @@ bool SgTargetImpl::open(const char* name, bool wantExclusive) {
   if (!takesName(text)) return fail(unknownDeviceName_c, "not a /dev path or adapter name: \"" + text + "\"");
   int fd = openNode(system, text, wantExclusive);
   if (fd < 0) return fail(fd, "cannot open " + text + ": " + openFailure(fd));
+  exclusive = wantExclusive;
+  useNode(fd, true);
+  return true;
+}
+
+void SgTargetImpl::useNode(int fd, bool owned) {
   mode = Mode::node;
   nodeFd = fd;
-  ownsNode = true;
-  exclusive = wantExclusive;
+  ownsNode = owned;
   ScsiId id;
   nodeAddressKnown = nodeScsiId(system, fd, id);
   nodeHost = id.host;
@@ -78,7 +83,6 @@ bool SgTargetImpl::open(const char* name, bool wantExclusive) {
   nodeId = id.id;
   nodeLun = id.lun;
   succeed();
-  return true;
 }
 
 void SgTargetImpl::access(void* handle) {
@@ -86,17 +90,7 @@ void SgTargetImpl::access(void* handle) {
   int fd = *static_cast<int*>(handle);
   // Dropping keeps the last error: it tells why an opening that is being abandoned failed.
   closeAll();
-  if (fd < 0) return;
-  mode = Mode::node;
-  nodeFd = fd;
-  ownsNode = false;
-  ScsiId id;
-  nodeAddressKnown = nodeScsiId(system, fd, id);
-  nodeHost = id.host;
-  nodeChannel = id.channel;
-  nodeId = id.id;
-  nodeLun = id.lun;
-  succeed();
+  if (fd >= 0) useNode(fd, false);
 }
 
 bool SgTargetImpl::release() {

@@ -56,6 +56,8 @@ class SgTargetImpl : public ImplementationBase {
   using Lun = std::tuple<unsigned, unsigned, unsigned long long>;  // channel, id, LUN
 
   bool open(const char* name, bool exclusive);
+  // Serves the node open on fd (closed on release when owned) and reads its address.
+  void useNode(int fd, bool owned);
   // Closes what this object opened and forgets an adopted descriptor; the last error stays.
   void closeAll();
   // Descriptor of the sg node for address in adapter mode (opened on first use); -1 on failure.

@@ -7,13 +7,7 @@
 
 namespace {
 
-using qxscsi::targets::kAccessMustSucceedFlag;
-using qxscsi::targets::kAccessNotApplicable;
-using qxscsi::targets::kAccessTargetFlag;
-using qxscsi::targets::kExclusiveFlag;
-using qxscsi::targets::kNoImplementation;
-using qxscsi::targets::kNoScsiAddress;
-using qxscsi::targets::kShared;
+using namespace qxscsi::targets;
 
 bool present(const QXScsiTarget::Parameters* params) { return params != nullptr && !params->empty(); }
 

@@ -12,15 +12,7 @@
 
 namespace {
 
-using qxscsi::targets::kAccessMustSucceedFlag;
-using qxscsi::targets::kAccessTargetFlag;
-using qxscsi::targets::kAddressRequiredFlag;
-using qxscsi::targets::kAddressUndefined;
-using qxscsi::targets::kExclusiveFlag;
-using qxscsi::targets::kNoImplementation;
-using qxscsi::targets::kNoRecord;
-using qxscsi::targets::kNotExecuted;
-using qxscsi::targets::kPreconditionRefused;
+using namespace qxscsi::targets;
 
 const char kNoImplementationHint[] = "Failed to create SCSI target implementation";
 
