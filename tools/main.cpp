@@ -57,19 +57,22 @@ int main(int argc, char** argv) {
   CLI::App* cRaw = app.add_subcommand("raw", "any CDB given in hex, sent through cmdCall");
   cRaw->add_option("--cdb", raw.cdbHex, "CDB in hex, e.g. \"12 00 00 00 24 00\"")->required();
   deviceArgument(cRaw, o);
-  cRaw->add_option("--in", raw.inLength, "read LEN bytes from the device")->check(CLI::Range(0L, 16L * 1024 * 1024));
+  cRaw->add_option("--in", raw.inLength, "read LEN bytes from the device")
+      ->check(CLI::Range(0L, 16L * 1024 * 1024));
   cRaw->add_option("--out", raw.outFile, "send the bytes of FILE to the device");
   CLI::App* cXcopy = app.add_subcommand("xcopy", "EXTENDED COPY with a parameter list from a file");
   cXcopy->add_option("--list", listFile, "file holding the parameter list")->required();
   deviceArgument(cXcopy, o);
   CLI::App* cResults = app.add_subcommand("copy-results", "RECEIVE COPY RESULTS");
   deviceArgument(cResults, o);
-  cResults->add_option("--sa", results.serviceAction, "service action (0 copy status, 3 operating parameters)")
+  cResults
+      ->add_option("--sa", results.serviceAction, "service action (0 copy status, 3 operating parameters)")
       ->check(CLI::Range(0, 31));
   cResults->add_option("--list-id", results.listIdentifier, "list identifier")->check(CLI::Range(0, 255));
   cResults->add_option("--len", results.allocationLength, "allocation length")
       ->check(CLI::Range(0UL, 16UL * 1024 * 1024));
-  CLI::App* cDecode = app.add_subcommand("decode-sense", "decode sense bytes given in hex (arguments or stdin)");
+  CLI::App* cDecode =
+      app.add_subcommand("decode-sense", "decode sense bytes given in hex (arguments or stdin)");
   cDecode->add_option("HEX", senseHex, "sense bytes in hex");
   CLI::App* cList = app.add_subcommand("list", "the devices the back-ends can see");
   cList->add_option("--portal", portal, "also list the targets and LUNs of an iSCSI portal HOST[:PORT]");
@@ -101,12 +104,19 @@ int main(int argc, char** argv) {
   if (target == nullptr) return out.finish(status);
   out.doc()["device"] = o.device;
 
-  if (cInquiry->parsed()) status = runInquiry(*target, inquiry, out);
-  else if (cTur->parsed()) status = runTestUnitReady(*target, out);
-  else if (cSense->parsed()) status = runRequestSense(*target, out);
-  else if (cLuns->parsed()) status = runReportLuns(*target, out);
-  else if (cRaw->parsed()) status = runRaw(*target, o, raw, out);
-  else if (cXcopy->parsed()) status = runExtendedCopy(*target, listFile, out);
-  else if (cResults->parsed()) status = runCopyResults(*target, results, out);
+  if (cInquiry->parsed())
+    status = runInquiry(*target, inquiry, out);
+  else if (cTur->parsed())
+    status = runTestUnitReady(*target, out);
+  else if (cSense->parsed())
+    status = runRequestSense(*target, out);
+  else if (cLuns->parsed())
+    status = runReportLuns(*target, out);
+  else if (cRaw->parsed())
+    status = runRaw(*target, o, raw, out);
+  else if (cXcopy->parsed())
+    status = runExtendedCopy(*target, listFile, out);
+  else if (cResults->parsed())
+    status = runCopyResults(*target, results, out);
   return out.finish(status);
 }

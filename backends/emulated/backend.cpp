@@ -22,7 +22,8 @@ class EmulatedBackend : public BackendBase {
   std::unique_ptr<QXScsiTargetImpl> create(const std::string&) override {
     return std::make_unique<emulated::EmulatedTarget>(store_);
   }
-  bool list(const std::string& scope, unsigned long, std::vector<DeviceGroup>& groups, std::string&) const override {
+  bool list(const std::string& scope, unsigned long, std::vector<DeviceGroup>& groups,
+            std::string&) const override {
     if (scope.empty()) {
       DeviceGroup devices;
       devices.devices = {"emulated:disk", "emulated:tape", "emulated:changer"};

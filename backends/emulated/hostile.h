@@ -53,6 +53,6 @@ struct Mistreatment {
 // Carries `command` out on `device` the way a device in `mode` does. Reads and writes only
 // inside the host's buffer, as the device itself does.
 CommandResult executeHostile(Device& device, unsigned lun, const Command& command, Hostility mode,
-                                     Mistreatment& how);
+                             Mistreatment& how);
 
 }  // namespace qxscsi::backends::emulated

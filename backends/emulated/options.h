@@ -17,7 +17,6 @@
 #include <map>
 #include <string>
 
-
 namespace qxscsi::backends::emulated {
 
 // A stable 32-bit hash (FNV-1a) of `text`: serial numbers and designators of devices.

@@ -4,8 +4,8 @@
 #include <memory>
 #include <string>
 
-#include "options.h"
 #include "implementation_base.h"
+#include "options.h"
 #include "store.h"
 
 namespace qxscsi::backends::emulated {

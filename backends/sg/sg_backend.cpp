@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "qxscsi/backends/sg.h"
-#include "sg_target.h"
 #include "sg_node.h"
 #include "sg_system.h"
+#include "sg_target.h"
 
 namespace qxscsi::backends {
 namespace {
@@ -39,7 +39,8 @@ class SgBackend final : public BackendBase {
   }
 
   // The sg nodes present now, in numeric order (/dev/sg2 before /dev/sg10).
-  bool list(const std::string& scope, unsigned long, std::vector<DeviceGroup>& groups, std::string&) const override {
+  bool list(const std::string& scope, unsigned long, std::vector<DeviceGroup>& groups,
+            std::string&) const override {
     if (!scope.empty()) return true;
     DeviceGroup nodes;
     nodes.devices = sg::listSgNodes(sg::hostSystem());

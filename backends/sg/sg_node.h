@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "implementation_base.h"
 #include <vector>
+#include "implementation_base.h"
 
 #include "sg_system.h"
 

@@ -46,7 +46,6 @@ bool SgTargetImpl::takesName(const std::string& name) {
 
 void SgTargetImpl::destroy(QXAbstractProduct* product) { delete product; }
 
-
 bool SgTargetImpl::access(const char* name, int) { return open(name, false); }
 
 bool SgTargetImpl::accessExclusive(const char* name, int) { return open(name, true); }

@@ -45,7 +45,6 @@ class SgTargetImpl : public ImplementationBase {
   // The host number of the node or adapter; -1 when unknown or not open.
   int adapter() const override;
 
-
   // Whether this back-end takes the device name: a path under /dev or an adapter name "//./scsiN:".
   static bool takesName(const std::string& name);
   // Factory destroyer (QXScsiFactory::registerScsiTargetImpl).

@@ -64,8 +64,8 @@ Backend* Installation::backendFor(const std::string& deviceName) const {
   return nullptr;
 }
 
-bool Installation::list(const std::string& scope, unsigned long timeoutSeconds, std::vector<DeviceGroup>& groups,
-                        std::string& error) const {
+bool Installation::list(const std::string& scope, unsigned long timeoutSeconds,
+                        std::vector<DeviceGroup>& groups, std::string& error) const {
   for (const auto& backend : backends_) {
     if (scope.empty()) {
       if (!backend->list(scope, timeoutSeconds, groups, error)) return false;

@@ -16,9 +16,9 @@ struct InquiryOptions {
 };
 
 struct RawOptions {
-  std::string cdbHex;               // the CDB in hex
-  long inLength = -1;               // --in LEN
-  std::string outFile;              // --out FILE
+  std::string cdbHex;   // the CDB in hex
+  long inLength = -1;   // --in LEN
+  std::string outFile;  // --out FILE
 };
 
 struct CopyResultsOptions {

@@ -14,7 +14,7 @@ namespace qxscsi::cli {
 
 // Owns the back-ends' installation and the opened target for the length of one run.
 class DeviceSession {
-public:
+ public:
   DeviceSession();
   ~DeviceSession();
 
@@ -26,7 +26,7 @@ public:
 
   backends::Installation* installation() { return installation_.get(); }
 
-private:
+ private:
   std::unique_ptr<backends::Installation> installation_;
   std::unique_ptr<QXScsiSPITarget> target_;  // destroyed before the installation
 };

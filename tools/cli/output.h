@@ -16,7 +16,7 @@ class QXScsiTarget;
 namespace qxscsi::cli {
 
 class Output {
-public:
+ public:
   explicit Output(const Options& options) : options_(options) {}
 
   bool json() const { return options_.json; }
@@ -36,7 +36,7 @@ public:
   // Writes the JSON document when JSON is chosen; returns `status` unchanged.
   int finish(int status);
 
-private:
+ private:
   const Options& options_;
   nlohmann::json doc_ = nlohmann::json::object();
 };

@@ -11,7 +11,7 @@
 namespace qxscsi::cli {
 
 struct SenseReport {
-  bool present = false;     // false: no sense bytes at all (or all zero)
+  bool present = false;  // false: no sense bytes at all (or all zero)
   bool descriptorFormat = false;
   unsigned responseCode = 0;
   unsigned senseKey = 0;
@@ -24,7 +24,7 @@ struct SenseReport {
   bool sksv = false;
   unsigned long senseKeySpecific = 0;  // 23 bits, as carried in bytes 15..17 (or the descriptor)
   bool fileMark = false, endOfMedium = false, incorrectLength = false;
-  size_t length = 0;                   // bytes decoded
+  size_t length = 0;  // bytes decoded
   std::string senseKeyText, ascText, sksText;
 };
 

@@ -46,9 +46,15 @@ void describeVpdPage(const uint8_t* page, size_t length, Output& out) {
   out.doc()["page_code"] = code;
   out.text() << "VPD page " << hex2(code) << ", peripheral device type " << (page[0] & 0x1f) << '\n';
   switch (code) {
-    case 0x00: supportedPages(page, length, out); break;
-    case 0x80: serialNumber(page, length, out); break;
-    case 0x83: describeDeviceIdentification(page, length, out); break;
+    case 0x00:
+      supportedPages(page, length, out);
+      break;
+    case 0x80:
+      serialNumber(page, length, out);
+      break;
+    case 0x83:
+      describeDeviceIdentification(page, length, out);
+      break;
     default:
       out.text() << "(no decoder for this page; --hex shows its bytes)\n";
       out.doc()["page_hex"] = toHex(page, length);
