@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "qxscsi/sense.h"
+#include "wire/bytes.h"
 
 namespace {
 constexpr unsigned long kAdditionalSenseStart = 18;
@@ -61,15 +62,15 @@ bool QXScsiSenseData::illegalLength() const { return (byteAt(2) & 0x20) != 0; }
 unsigned char QXScsiSenseData::senseKey() const { return byteAt(2) & 0x0F; }
 
 unsigned long QXScsiSenseData::information() const {
-  return (static_cast<unsigned long>(byteAt(3)) << 24) | (static_cast<unsigned long>(byteAt(4)) << 16) |
-         (static_cast<unsigned long>(byteAt(5)) << 8) | byteAt(6);
+  const unsigned char field[4] = {byteAt(3), byteAt(4), byteAt(5), byteAt(6)};
+  return qxscsi::wire::getBe32(field);
 }
 
 unsigned char QXScsiSenseData::additionalLength() const { return byteAt(7); }
 
 unsigned long QXScsiSenseData::commandSpecific() const {
-  return (static_cast<unsigned long>(byteAt(8)) << 24) | (static_cast<unsigned long>(byteAt(9)) << 16) |
-         (static_cast<unsigned long>(byteAt(10)) << 8) | byteAt(11);
+  const unsigned char field[4] = {byteAt(8), byteAt(9), byteAt(10), byteAt(11)};
+  return qxscsi::wire::getBe32(field);
 }
 
 unsigned char QXScsiSenseData::additionalSenseCode() const { return byteAt(12); }
@@ -78,8 +79,8 @@ unsigned char QXScsiSenseData::fieldReplaceableUnit() const { return byteAt(14);
 bool QXScsiSenseData::isSenseKeySpecificValid() const { return (byteAt(15) & 0x80) != 0; }
 
 unsigned long QXScsiSenseData::senseKeySpecific() const {
-  return (static_cast<unsigned long>(byteAt(15) & 0x7F) << 16) |
-         (static_cast<unsigned long>(byteAt(16)) << 8) | byteAt(17);
+  const unsigned char field[3] = {static_cast<unsigned char>(byteAt(15) & 0x7F), byteAt(16), byteAt(17)};
+  return qxscsi::wire::getBe24(field);
 }
 
 unsigned long QXScsiSenseData::additionalSense(char* out, unsigned long max) const {

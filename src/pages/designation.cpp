@@ -5,6 +5,7 @@
 #include <string>
 
 #include "qxscsi/designation.h"
+#include "wire/bytes.h"
 
 namespace qxscsi {
 
@@ -79,7 +80,7 @@ DesignationDescriptorList::~DesignationDescriptorList() {}
 DesignationDescriptorList DesignationDescriptorList::fromVpdPage(const unsigned char* vpd,
                                                                  unsigned long returned) {
   if (vpd == nullptr || returned < 4) return DesignationDescriptorList();
-  const unsigned long pageLength = (static_cast<unsigned long>(vpd[2]) << 8) | vpd[3];
+  const unsigned long pageLength = qxscsi::wire::getBe16(vpd + 2);
   return DesignationDescriptorList(vpd + 4, pageLength, std::min(pageLength, returned - 4));
 }
 

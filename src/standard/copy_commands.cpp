@@ -6,6 +6,7 @@
 // than the record claims. A null buffer with a non-zero length is refused likewise.
 #include "qxscsi/commands.h"
 #include "qxscsi/target.h"
+#include "wire/bytes.h"
 
 namespace {
 
@@ -20,12 +21,9 @@ bool acceptable(const unsigned char* buffer, unsigned long length) {
   return buffer != nullptr || length == 0;
 }
 
-// Bytes 10 to 13, most significant first.
+// Bytes 10 to 13; acceptable() has kept the length within 32 bits.
 void putLength(unsigned char* cdb, unsigned long length) {
-  cdb[10] = static_cast<unsigned char>(length >> 24);
-  cdb[11] = static_cast<unsigned char>(length >> 16);
-  cdb[12] = static_cast<unsigned char>(length >> 8);
-  cdb[13] = static_cast<unsigned char>(length);
+  qxscsi::wire::putBe32(cdb + 10, static_cast<uint32_t>(length));
 }
 
 }  // namespace

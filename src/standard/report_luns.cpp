@@ -19,20 +19,16 @@
 
 #include "qxscsi/commands.h"
 #include "qxscsi/target.h"
+#include "wire/bytes.h"
+#include "wire/cdb.h"
+#include "wire/status.h"
 
 namespace {
 
 constexpr unsigned long timeoutSeconds = 10;
-constexpr unsigned char reportLunsCode = 0xA0;
-constexpr unsigned char goodStatus = 0x00;
 constexpr unsigned long headerBytes = 8;
 constexpr unsigned long entryBytes = 8;
 constexpr unsigned long maxCapacity = (0xFFFFFFFFul - 4) / entryBytes;  // 536,870,911
-
-unsigned long readBigEndian32(const unsigned char* p) {
-  return (static_cast<unsigned long>(p[0]) << 24) | (static_cast<unsigned long>(p[1]) << 16) |
-         (static_cast<unsigned long>(p[2]) << 8) | static_cast<unsigned long>(p[3]);
-}
 
 }  // namespace
 
@@ -47,24 +43,14 @@ QXScsiCmd* QXScsiTarget::cmdReportLuns(unsigned char* lunList, unsigned long* lu
   const unsigned long allocationLength = entryBytes * capacity + 4;
   std::unique_ptr<unsigned char[]> work(new unsigned char[allocationLength]());
 
-  const unsigned char cdb[12] = {reportLunsCode,
-                                 0,
-                                 0,  // SELECT REPORT 0
-                                 0,
-                                 0,
-                                 0,
-                                 static_cast<unsigned char>(allocationLength >> 24),
-                                 static_cast<unsigned char>(allocationLength >> 16),
-                                 static_cast<unsigned char>(allocationLength >> 8),
-                                 static_cast<unsigned char>(allocationLength),
-                                 0,
-                                 0};
+  unsigned char cdb[12];
+  qxscsi::wire::reportLunsCdb(cdb, static_cast<uint32_t>(allocationLength));
   QXScsiCmd* cmd =
       executeStandardCommand(cdb, sizeof cdb, work.get(), allocationLength, QXScsi::dataIn_c, timeoutSeconds);
   if (cmd == nullptr) return nullptr;
 
-  if (cmd->scsiStatus() == goodStatus) {
-    const unsigned long reported = readBigEndian32(work.get()) >> 3;  // whole entries only
+  if (cmd->scsiStatus() == qxscsi::wire::statusGood) {
+    const unsigned long reported = qxscsi::wire::getBe32(work.get()) >> 3;  // whole entries only
     const unsigned long stored = reported < capacity ? reported : capacity;
     for (unsigned long i = 0; i < stored; ++i) lunList[i] = work[headerBytes + entryBytes * i + 1];
     *lunCount = reported;
