@@ -33,13 +33,13 @@ Changer::Changer(const Options& options) : Device(0x08, "EMULATED CHANGER", opti
 bool Changer::shapeOf(const unsigned char* cdb, Shape& s) const {
   switch (cdb[0]) {
     case 0x07:  // INITIALIZE ELEMENT STATUS
-      s = {6, 2, 0};
+      s = {6, QXScsi::noData_c, 0};
       return true;
     case 0xA5:  // MOVE MEDIUM
-      s = {12, 2, 0};
+      s = {12, QXScsi::noData_c, 0};
       return true;
     case 0xB8:  // READ ELEMENT STATUS
-      s = {12, 0, getBe24(cdb + 7)};
+      s = {12, QXScsi::dataIn_c, getBe24(cdb + 7)};
       return true;
     default:
       return Device::shapeOf(cdb, s);

@@ -5,10 +5,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "wire/bytes.h"
 #include "changer.h"
 #include "disk.h"
 #include "tape.h"
+#include "wire/bytes.h"
 
 namespace qxscsi::backends::emulated {
 
@@ -39,7 +39,7 @@ void Exchange::send(const unsigned char* bytes, unsigned long n) {
 }
 
 void Exchange::fail(const Sense& sense) {
-  outcome_.status = checkCondition_c;
+  outcome_.status = statusCheckCondition;
   outcome_.sense.assign(sense.bytes().begin(), sense.bytes().end());
 }
 
@@ -91,7 +91,7 @@ CommandResult Device::execute(unsigned lun, const Command& command) {
     if (command.direction != shape.direction) {
       refused.refusal = "transfer direction " + std::to_string(command.direction) +
                         " does not suit operation code " + hex(cdb[0]) + ", which moves data " +
-                        (shape.direction == 0 ? "in (0)" : "out (1)");
+                        (shape.direction == QXScsi::dataIn_c ? "in (0)" : "out (1)");
       return refused;
     }
     if (!command.data || command.length < shape.bytes) {
@@ -105,7 +105,7 @@ CommandResult Device::execute(unsigned lun, const Command& command) {
   Exchange x(lun, padded, shape.bytes);
   if (lun < lunCount()) {
     run(x);
-    if (x.outcome().status == checkCondition_c) lastSense_[lun] = x.outcome().sense;
+    if (x.outcome().status == statusCheckCondition) lastSense_[lun] = x.outcome().sense;
   } else if (cdb[0] == 0x12 || cdb[0] == 0x03 || cdb[0] == 0xA0) {
     Device::run(x);
   } else {
@@ -117,16 +117,16 @@ CommandResult Device::execute(unsigned lun, const Command& command) {
 bool Device::shapeOf(const unsigned char* cdb, Shape& s) const {
   switch (cdb[0]) {
     case 0x00:  // TEST UNIT READY
-      s = {6, 2, 0};
+      s = {6, QXScsi::noData_c, 0};
       return true;
     case 0x03:  // REQUEST SENSE
-      s = {6, 0, cdb[4]};
+      s = {6, QXScsi::dataIn_c, cdb[4]};
       return true;
     case 0x12:  // INQUIRY
-      s = {6, 0, getBe16(cdb + 3)};
+      s = {6, QXScsi::dataIn_c, getBe16(cdb + 3)};
       return true;
     case 0xA0:  // REPORT LUNS
-      s = {12, 0, getBe32(cdb + 6)};
+      s = {12, QXScsi::dataIn_c, getBe32(cdb + 6)};
       return true;
     default:
       return false;

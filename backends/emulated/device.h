@@ -9,11 +9,12 @@
 #include "implementation_base.h"
 #include "options.h"
 #include "sense.h"
+#include "wire/status.h"
 
 namespace qxscsi::backends::emulated {
 
 // One command as the host states it. `data` is the host's buffer of `length` bytes; the device
-// reads (direction 1) or writes (direction 0) only inside it. Direction 2: no data.
+// reads (dataOut_c) or writes (dataIn_c) only inside it. noData_c: no data.
 using Command = CommandView;
 
 // What became of a command. A refused command never reached the device: nothing was
@@ -22,7 +23,7 @@ using Command = CommandView;
 struct CommandResult {
   bool executed = false;
   std::string refusal;
-  unsigned char status = good_c;
+  unsigned char status = wire::statusGood;
   std::vector<unsigned char> sense;
   unsigned long transferred = 0;
 };
@@ -61,9 +62,9 @@ class Exchange {
 
 // How a device type reads a CDB before running it.
 struct Shape {
-  unsigned cdbLength = 6;   // bytes the operation code needs
-  int direction = 2;        // 0 in, 1 out, 2 none
-  unsigned long bytes = 0;  // bytes the CDB allows to move
+  unsigned cdbLength = 6;            // bytes the operation code needs
+  int direction = QXScsi::noData_c;  // of the data the CDB moves
+  unsigned long bytes = 0;           // bytes the CDB allows to move
 };
 
 // Base of the three device types: owns the logical units' common state and answers

@@ -20,19 +20,19 @@ Disk::Disk(const Options& options)
 bool Disk::shapeOf(const unsigned char* cdb, Shape& s) const {
   switch (cdb[0]) {
     case 0x25:  // READ CAPACITY(10)
-      s = {10, 0, 8};
+      s = {10, QXScsi::dataIn_c, 8};
       return true;
     case 0x28:  // READ(10)
-      s = {10, 0, getBe16(cdb + 7) * block_};
+      s = {10, QXScsi::dataIn_c, getBe16(cdb + 7) * block_};
       return true;
     case 0x2A:  // WRITE(10)
-      s = {10, 1, getBe16(cdb + 7) * block_};
+      s = {10, QXScsi::dataOut_c, getBe16(cdb + 7) * block_};
       return true;
     case 0x83:  // EXTENDED COPY
-      s = {16, 1, getBe32(cdb + 10)};
+      s = {16, QXScsi::dataOut_c, getBe32(cdb + 10)};
       return true;
     case 0x84:  // RECEIVE COPY RESULTS
-      s = {16, 0, getBe32(cdb + 10)};
+      s = {16, QXScsi::dataIn_c, getBe32(cdb + 10)};
       return true;
     default:
       return Device::shapeOf(cdb, s);

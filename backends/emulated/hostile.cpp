@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "wire/bytes.h"
+#include "wire/status.h"
 
 namespace qxscsi::backends::emulated {
 
@@ -29,10 +30,6 @@ const Named modes_c[] = {{"lengths", Hostility::lengths},
                          {"conflict", Hostility::conflict},
                          {"taskfull", Hostility::taskSetFull},
                          {"timeout", Hostility::timeout}};
-
-constexpr unsigned char busy_c = 0x08;
-constexpr unsigned char reservationConflict_c = 0x18;
-constexpr unsigned char taskSetFull_c = 0x28;
 
 // ABORTED COMMAND, LOGICAL UNIT COMMUNICATION FAILURE (08h/00h), fixed format, VALID, SKSV, the
 // information field set and recognisable additional bytes; `n` bytes of it (at most 255).
@@ -111,43 +108,44 @@ const char* hostilityNames() {
 }
 
 CommandResult executeHostile(Device& device, unsigned lun, const Command& command, Hostility mode,
-                       Mistreatment& how) {
+                             Mistreatment& how) {
   how = Mistreatment();
   switch (mode) {
     case Hostility::none:
       return device.execute(lun, command);
     case Hostility::sense0:
       how.deliverEmptySense = true;
-      return answered(checkCondition_c);
+      return answered(statusCheckCondition);
     case Hostility::sense1:
-      return answered(checkCondition_c, senseOf(1));
+      return answered(statusCheckCondition, senseOf(1));
     case Hostility::sense17:
-      return answered(checkCondition_c, senseOf(17));
+      return answered(statusCheckCondition, senseOf(17));
     case Hostility::sense18:
-      return answered(checkCondition_c, senseOf(18));
+      return answered(statusCheckCondition, senseOf(18));
     case Hostility::sense255:
-      return answered(checkCondition_c, senseOf(255));
+      return answered(statusCheckCondition, senseOf(255));
     case Hostility::noSense:
-      return answered(checkCondition_c);
+      return answered(statusCheckCondition);
     case Hostility::busy:
-      return answered(busy_c);
+      return answered(statusBusy);
     case Hostility::conflict:
-      return answered(reservationConflict_c);
+      return answered(statusReservationConflict);
     case Hostility::taskSetFull:
-      return answered(taskSetFull_c);
+      return answered(statusTaskSetFull);
     case Hostility::timeout:
       how.timedOut = true;
-      return answered(good_c);
+      return answered(statusGood);
     case Hostility::lengths:
     case Hostility::descriptors:
       break;
   }
-  const bool dataIn = command.direction == 0 && command.data != nullptr && command.cdb != nullptr;
+  const bool dataIn =
+      command.direction == QXScsi::dataIn_c && command.data != nullptr && command.cdb != nullptr;
   // The host's bytes as they were, so that a short transfer leaves the rest of them alone.
   std::vector<unsigned char> before;
   if (dataIn && mode == Hostility::lengths) before.assign(command.data, command.data + command.length);
   CommandResult outcome = device.execute(lun, command);
-  if (!dataIn || !outcome.executed || outcome.status != good_c) return outcome;
+  if (!dataIn || !outcome.executed || outcome.status != statusGood) return outcome;
   const unsigned long arrived = std::min(outcome.transferred, command.length);
   if (mode == Hostility::descriptors) {
     overrun(command.cdb, command.data, arrived);

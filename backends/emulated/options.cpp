@@ -7,6 +7,8 @@
 #include <cstring>
 #include <vector>
 
+#include "wire/decimal.h"
+
 namespace qxscsi::backends::emulated {
 
 namespace {
@@ -56,16 +58,9 @@ std::string knownKeys(const std::string& type) {
   return out;
 }
 
-bool parseNumber(const std::string& text, unsigned long& out) {
-  if (text.empty() || text.size() > 10) return false;
-  unsigned long long v = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    v = v * 10 + static_cast<unsigned>(c - '0');
-  }
-  if (v > 0xFFFFFFFFull) return false;
-  out = static_cast<unsigned long>(v);
-  return true;
+// Decimal digits only, at most ten of them, value in [min, max].
+bool parseNumber(const std::string& text, unsigned long min, unsigned long max, unsigned long& out) {
+  return text.size() <= 10 && wire::parseDecimal(text, min, max, out);
 }
 
 bool serialCharacters(const std::string& s) {
@@ -134,7 +129,7 @@ bool Options::parse(const std::string& name, Options& out, std::string& error) {
       }
       if (spec->numeric) {
         unsigned long v = 0;
-        if (!parseNumber(value, v) || v < spec->min || v > spec->max) {
+        if (!parseNumber(value, spec->min, spec->max, v)) {
           error = "option " + key + "=\"" + value + "\" is not a decimal number from " +
                   std::to_string(spec->min) + " to " + std::to_string(spec->max);
           return false;
@@ -181,7 +176,7 @@ unsigned long Options::number(const std::string& key) const {
   auto it = values_.find(key);
   if (it == values_.end()) return 0;
   unsigned long v = 0;
-  return parseNumber(it->second, v) ? v : 0;
+  return parseNumber(it->second, 0, 0xFFFFFFFFul, v) ? v : 0;
 }
 
 std::string Options::text(const std::string& key) const {

@@ -4,7 +4,6 @@
 #include <array>
 #include <cstdint>
 
-
 namespace qxscsi::backends::emulated {
 
 // Sense keys.
@@ -18,9 +17,6 @@ enum SenseKey : unsigned char {
   copyAborted_c = 0xA,
   volumeOverflow_c = 0xD,
 };
-
-// SCSI status bytes.
-enum Status : unsigned char { good_c = 0x00, checkCondition_c = 0x02 };
 
 // One fixed-format sense record (response code 70h, additional length 10, 18 bytes).
 class Sense {

@@ -30,16 +30,16 @@ bool Tape::shapeOf(const unsigned char* cdb, Shape& s) const {
     case 0x01:  // REWIND
     case 0x10:  // WRITE FILEMARKS(6)
     case 0x11:  // SPACE(6)
-      s = {6, 2, 0};
+      s = {6, QXScsi::noData_c, 0};
       return true;
     case 0x08:  // READ(6); fixed-block transfers are refused when run
-      s = {6, 0, (cdb[1] & 0x01) ? 0u : getBe24(cdb + 2)};
+      s = {6, QXScsi::dataIn_c, (cdb[1] & 0x01) ? 0u : getBe24(cdb + 2)};
       return true;
     case 0x0A:  // WRITE(6)
-      s = {6, 1, (cdb[1] & 0x01) ? 0u : getBe24(cdb + 2)};
+      s = {6, QXScsi::dataOut_c, (cdb[1] & 0x01) ? 0u : getBe24(cdb + 2)};
       return true;
     case 0x34:  // READ POSITION: the short form returns 20 bytes
-      s = {10, 0, (cdb[1] & 0x1F) == 0 ? 20u : 0u};
+      s = {10, QXScsi::dataIn_c, (cdb[1] & 0x1F) == 0 ? 20u : 0u};
       return true;
     default:
       return Device::shapeOf(cdb, s);

@@ -10,6 +10,7 @@
 #include "qxscsi/devices.h"
 #include "wire/cdb.h"
 #include "wire/decimal.h"
+#include "wire/status.h"
 
 namespace qxscsi::backends::iscsi {
 namespace {
@@ -107,14 +108,14 @@ bool IscsiTargetImpl::probeLun() {
   SessionResult o = session_->execute(c, &done);
   if (o != SessionResult::ok) return failWith(o, session_->message());
   std::string where = "LUN " + std::to_string(url_.lun) + " of " + url_.target;
-  if (done.status == 0 && done.residual <= kInquiryLength - 1 &&
+  if (done.status == wire::statusGood && done.residual <= kInquiryLength - 1 &&
       (data[0] & 0xE0) == kPeripheralQualifierNotPresent)
     return fail(deviceNotFound_c, where + " does not exist");
   bool fixed = done.senseStored >= 13 && (done.sense[0] & 0x7E) == 0x70;
   bool descriptor = done.senseStored >= 3 && (done.sense[0] & 0x7E) == 0x72;
   unsigned char key = fixed ? done.sense[2] & 0x0F : descriptor ? done.sense[1] & 0x0F : 0;
   unsigned char asc = fixed ? done.sense[12] : descriptor ? done.sense[2] : 0;
-  if (done.status == 2 && key == kIllegalRequest && asc == kLunNotSupported)
+  if (done.status == wire::statusCheckCondition && key == kIllegalRequest && asc == kLunNotSupported)
     return fail(deviceNotFound_c, where + " is not supported by the target");
   return true;
 }
@@ -144,7 +145,8 @@ bool IscsiTargetImpl::executeCommand(QXScsiCmd& cmd, const QXScsiDevice&) {
   if (c.direction < QXScsi::dataIn_c || c.direction > QXScsi::noData_c)
     return fail(invalidRequest_c, "unknown transfer direction");
   if (c.direction == QXScsi::noData_c) c.length = 0;
-  if (c.length > static_cast<unsigned long>(INT_MAX)) return fail(invalidRequest_c, "data length above 2 GiB");
+  if (c.length > static_cast<unsigned long>(INT_MAX))
+    return fail(invalidRequest_c, "data length above 2 GiB");
   if (c.length && !c.data) return fail(invalidRequest_c, "data length without a data buffer");
   if (c.timeoutSeconds == 0) c.timeoutSeconds = kDefaultCommandTimeout;
 

@@ -12,6 +12,7 @@
 #include "login_status.h"
 #include "session.h"
 #include "sigpipe_guard.h"
+#include "wire/bytes.h"
 
 namespace qxscsi::backends::iscsi {
 namespace {
@@ -172,7 +173,8 @@ SessionResult LibiscsiSession::connectAndLogin(const LoginRequest& r, bool disco
       iscsi_set_header_digest(ctx_, ISCSI_HEADER_DIGEST_NONE_CRC32C) != 0 ||
       (!r.url.user.empty() &&
        iscsi_set_initiator_username_pwd(ctx_, r.url.user.c_str(), r.url.password.c_str()) != 0)) {
-    SessionResult o = fail(r.iser ? SessionResult::connectFailed : SessionResult::invalid, "cannot set up the session");
+    SessionResult o =
+        fail(r.iser ? SessionResult::connectFailed : SessionResult::invalid, "cannot set up the session");
     destroyContext();
     return o;
   }
@@ -221,10 +223,11 @@ SessionResult LibiscsiSession::execute(const Command& c, Completion* done) {
     return SessionResult::dropped;
   }
   if (c.cdbLength < 1 || c.cdbLength > 16 || c.length > static_cast<std::size_t>(INT_MAX) ||
-      (c.length && !c.data) || c.direction < 0 || c.direction > 2)
+      (c.length && !c.data) || c.direction < QXScsi::dataIn_c || c.direction > QXScsi::noData_c)
     return fail(SessionResult::invalid, "unusable command");
-  int xfer = c.length == 0 || c.direction == 2 ? SCSI_XFER_NONE
-                                               : (c.direction == 0 ? SCSI_XFER_READ : SCSI_XFER_WRITE);
+  int xfer = c.length == 0 || c.direction == QXScsi::noData_c
+                 ? SCSI_XFER_NONE
+                 : (c.direction == QXScsi::dataIn_c ? SCSI_XFER_READ : SCSI_XFER_WRITE);
   int expected = xfer == SCSI_XFER_NONE ? 0 : static_cast<int>(c.length);
   scsi_task* task =
       scsi_create_task(static_cast<int>(c.cdbLength), const_cast<unsigned char*>(c.cdb), xfer, expected);
@@ -247,10 +250,11 @@ SessionResult LibiscsiSession::execute(const Command& c, Completion* done) {
     // Still queued inside libiscsi: take it back before the task goes away.
     iscsi_scsi_cancel_task(ctx_, task);
     scsi_free_scsi_task(task);
-    SessionResult o = w == Wait::timedOut
-                    ? fail(SessionResult::timeout, "command timed out after " + std::to_string(c.timeoutSeconds) +
-                                                 " s; the connection to " + portal_ + " was closed")
-                    : fail(SessionResult::dropped, "connection to " + portal_ + " failed");
+    SessionResult o =
+        w == Wait::timedOut
+            ? fail(SessionResult::timeout, "command timed out after " + std::to_string(c.timeoutSeconds) +
+                                               " s; the connection to " + portal_ + " was closed")
+            : fail(SessionResult::dropped, "connection to " + portal_ + " failed");
     // A late answer to the abandoned task would confuse the session: close it.
     destroyContext();
     return o;
@@ -266,7 +270,7 @@ SessionResult LibiscsiSession::execute(const Command& c, Completion* done) {
   done->status = status;
   // Sense: 2-byte big-endian length, then the bytes, as the SCSI Response carried them.
   if (status == SCSI_STATUS_CHECK_CONDITION && task->datain.data && task->datain.size >= 2) {
-    std::size_t reported = (static_cast<std::size_t>(task->datain.data[0]) << 8) | task->datain.data[1];
+    std::size_t reported = wire::getBe16(task->datain.data);
     std::size_t available = std::min<std::size_t>(reported, static_cast<std::size_t>(task->datain.size) - 2);
     done->senseReported = reported;
     done->senseStored = std::min(available, Completion::kSenseCapacity);
@@ -295,7 +299,7 @@ void LibiscsiSession::logout(unsigned long timeoutSeconds) {
 std::unique_ptr<Session> makeLibiscsiSession() { return std::make_unique<LibiscsiSession>(); }
 
 SessionResult discoverTargets(const LoginRequest& request, std::vector<DiscoveredTarget>* out,
-                        std::string* message) {
+                              std::string* message) {
   LibiscsiSession session;
   SessionResult o = session.discover(request, out);
   if (message) *message = session.message();

@@ -6,9 +6,10 @@
 
 #include "qxscsi/backends/iscsi.h"
 #include "session.h"
+#include "url.h"
 #include "wire/bytes.h"
 #include "wire/cdb.h"
-#include "url.h"
+#include "wire/status.h"
 
 namespace qxscsi::backends::iscsi {
 
@@ -19,7 +20,7 @@ std::vector<int> parseReportLuns(const unsigned char* data, std::size_t received
   std::size_t end = std::min<std::size_t>(received, 8 + std::size_t(listLength));
   for (std::size_t at = 8; at + 8 <= end; at += 8) {
     unsigned method = data[at] >> 6;
-    if (method == 0 || method == 1) luns.push_back(((data[at] & 0x3F) << 8) | data[at + 1]);
+    if (method == 0 || method == 1) luns.push_back(static_cast<int>(wire::getBe16(data + at) & 0x3FFF));
   }
   return luns;
 }
@@ -56,7 +57,7 @@ bool listPortal(const std::string& portal, unsigned long timeoutSeconds, std::ve
     Command c{cdb, sizeof cdb, QXScsi::dataIn_c, data.data(), data.size(), request.timeoutSeconds};
     if (s->execute(c, &done) != SessionResult::ok) {
       t.error = s->message();
-    } else if (done.status != 0) {
+    } else if (done.status != wire::statusGood) {
       t.error = "REPORT LUNS ended with status " + std::to_string(done.status);
     } else {
       std::size_t received = done.overflow ? data.size() : data.size() - std::min(done.residual, data.size());

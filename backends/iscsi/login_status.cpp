@@ -1,7 +1,7 @@
 // Login failure classification.
 #include "login_status.h"
 
-#include <cctype>
+#include "wire/decimal.h"
 
 namespace qxscsi::backends::iscsi {
 
@@ -10,13 +10,12 @@ SessionResult classifyLoginFailure(const std::string& message) {
   if (at == std::string::npos) return SessionResult::loginFailed;
   size_t open = message.find('(', at);
   if (open == std::string::npos) return SessionResult::loginFailed;
+  // One to six digits, then ')'.
   size_t i = open + 1;
-  long code = 0;
-  int digits = 0;
-  for (; i < message.size() && std::isdigit(static_cast<unsigned char>(message[i])) && digits < 6;
-       ++i, ++digits)
-    code = code * 10 + (message[i] - '0');
-  if (digits == 0 || i >= message.size() || message[i] != ')') return SessionResult::loginFailed;
+  unsigned long long code = 0;
+  if (!wire::parseDecimalPrefix(message, i, 0, 999999, code) || i - open - 1 > 6 || i >= message.size() ||
+      message[i] != ')')
+    return SessionResult::loginFailed;
   switch (code) {
     case 0x0201:  // authentication failure
     case 0x0202:  // authorisation failure

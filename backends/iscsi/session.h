@@ -34,8 +34,8 @@ struct LoginRequest {
   bool iser = false;                  // iSER (RDMA) instead of TCP
 };
 
-// One command. The session reads cdb and (for direction 1) data, and writes the device's
-// data straight into data (for direction 0); it keeps no pointer after execute returns. Its
+// One command. The session reads cdb and (for dataOut_c) data, and writes the device's
+// data straight into data (for dataIn_c); it keeps no pointer after execute returns. Its
 // timeoutSeconds is never 0.
 using Command = CommandView;
 
@@ -81,6 +81,6 @@ struct DiscoveredTarget {
 // targets it reports to *out and logs out; every step bounded by request.timeoutSeconds.
 // *message receives the reason of a failure.
 SessionResult discoverTargets(const LoginRequest& request, std::vector<DiscoveredTarget>* out,
-                        std::string* message);
+                              std::string* message);
 
 }  // namespace qxscsi::backends::iscsi

@@ -1,23 +1,16 @@
 // Parsing of iSCSI device names.
 #include "url.h"
 
-#include <cctype>
 #include <cstring>
+
+#include "wire/decimal.h"
 
 namespace qxscsi::backends::iscsi {
 namespace {
 
-// Decimal digits only, value in [0, max].
-bool parseNumber(const std::string& s, long max, long* out) {
-  if (s.empty() || s.size() > 9) return false;
-  long v = 0;
-  for (char c : s) {
-    if (!std::isdigit(static_cast<unsigned char>(c))) return false;
-    v = v * 10 + (c - '0');
-  }
-  if (v > max) return false;
-  *out = v;
-  return true;
+// Decimal digits only, at most nine of them, value in [min, max].
+bool parseNumber(const std::string& s, long min, long max, long* out) {
+  return s.size() <= 9 && wire::parseDecimal(s, min, max, *out);
 }
 
 int hexValue(char c) {
@@ -109,7 +102,7 @@ bool parseUrl(const std::string& text, Url* out, std::string* error) {
   if (out->host.empty()) return fail(error, "no host");
   if (!portText.empty()) {
     long port = 0;
-    if (!parseNumber(portText, 65535, &port) || port == 0) return fail(error, "bad port '" + portText + "'");
+    if (!parseNumber(portText, 1, 65535, &port)) return fail(error, "bad port '" + portText + "'");
     out->port = static_cast<int>(port);
   }
 
@@ -121,7 +114,7 @@ bool parseUrl(const std::string& text, Url* out, std::string* error) {
   if (target.find('/') != std::string::npos) return fail(error, "'/' inside the target name");
   if (!percentDecode(target, &out->target)) return fail(error, "bad % escape in the target name");
   long lun = 0;
-  if (!parseNumber(lunText, kMaxLun, &lun)) return fail(error, "bad LUN '" + lunText + "' (0 to 16383)");
+  if (!parseNumber(lunText, 0, kMaxLun, &lun)) return fail(error, "bad LUN '" + lunText + "' (0 to 16383)");
   out->lun = static_cast<int>(lun);
   return true;
 }

@@ -8,7 +8,9 @@
 #include <climits>
 #include <cstring>
 
+#include "qxscsi/commands.h"
 #include "qxscsiplatform/errors.h"
+#include "wire/decimal.h"
 
 namespace qxscsi::backends::sg {
 namespace {
@@ -23,21 +25,9 @@ constexpr unsigned short hostBadTarget = 0x04;
 constexpr unsigned short driverErrorMask = 0x07;
 constexpr unsigned short driverTimeout = 0x06;
 
-bool readNumber(const std::string& text, size_t& pos, unsigned long long& value) {
-  size_t start = pos;
-  value = 0;
-  while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') {
-    unsigned digit = static_cast<unsigned>(text[pos] - '0');
-    if (value > (ULLONG_MAX - digit) / 10) return false;
-    value = value * 10 + digit;
-    ++pos;
-  }
-  return pos > start;
-}
-
 bool readUnsigned(const std::string& text, size_t& pos, unsigned& value) {
   unsigned long long v;
-  if (!readNumber(text, pos, v) || v > UINT_MAX) return false;
+  if (!wire::parseDecimalPrefix(text, pos, 0, UINT_MAX, v)) return false;
   value = static_cast<unsigned>(v);
   return true;
 }
@@ -59,7 +49,7 @@ bool parseScsiId(const std::string& text, ScsiId& out) {
   if (!readUnsigned(text, pos, id.host) || pos >= text.size() || text[pos++] != ':') return false;
   if (!readUnsigned(text, pos, id.channel) || pos >= text.size() || text[pos++] != ':') return false;
   if (!readUnsigned(text, pos, id.id) || pos >= text.size() || text[pos++] != ':') return false;
-  if (!readNumber(text, pos, id.lun) || pos != text.size()) return false;
+  if (!wire::parseDecimalPrefix(text, pos, 0, ULLONG_MAX, id.lun) || pos != text.size()) return false;
   out = id;
   return true;
 }
@@ -70,7 +60,8 @@ bool parseAdapterName(const std::string& name, unsigned& adapter) {
   if (name.compare(0, prefixLength, prefix) != 0) return false;
   size_t pos = prefixLength;
   unsigned long long n;
-  if (!readNumber(name, pos, n) || n > 65535 || pos + 1 != name.size() || name[pos] != ':') return false;
+  if (!wire::parseDecimalPrefix(name, pos, 0, 65535, n) || pos + 1 != name.size() || name[pos] != ':')
+    return false;
   adapter = static_cast<unsigned>(n);
   return true;
 }
@@ -169,18 +160,18 @@ long execute(System& system, int fd, const Request& request, DriverReply& outcom
   std::memset(&header, 0, sizeof header);
   header.interface_id = 'S';
   switch (request.direction) {
-    case 0:
-    case 1:
+    case QXScsi::dataIn_c:
+    case QXScsi::dataOut_c:
       if (request.length > 0 && request.data == nullptr) return invalidRequest_c;
       if (request.length > 0) {
-        header.dxfer_direction = request.direction == 0 ? SG_DXFER_FROM_DEV : SG_DXFER_TO_DEV;
+        header.dxfer_direction = request.direction == QXScsi::dataIn_c ? SG_DXFER_FROM_DEV : SG_DXFER_TO_DEV;
         header.dxfer_len = static_cast<unsigned>(request.length);
         header.dxferp = request.data;
       } else {
         header.dxfer_direction = SG_DXFER_NONE;
       }
       break;
-    case 2:
+    case QXScsi::noData_c:
       header.dxfer_direction = SG_DXFER_NONE;
       break;
     default:
