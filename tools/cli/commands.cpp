@@ -11,6 +11,7 @@
 #include "cli/sense_report.h"
 #include "qxscsi/commands.h"
 #include "qxscsi/target.h"
+#include "wire/bytes.h"
 
 namespace qxscsi::cli {
 namespace {
@@ -93,19 +94,19 @@ int runRaw(QXScsiTarget& target, const Options& common, const RawOptions& o, Out
     return exitContradicting;
   }
   std::vector<uint8_t> data;
-  int direction = 2;
+  int direction = QXScsi::noData_c;
   if (o.inLength >= 0) {
     data.assign(static_cast<size_t>(o.inLength), 0);
-    direction = 0;
+    direction = QXScsi::dataIn_c;
   } else if (!o.outFile.empty()) {
     if (!readFile(o.outFile, data, error)) {
       errorLine("raw: " + error);
       return exitFile;
     }
-    direction = 1;
+    direction = QXScsi::dataOut_c;
   }
   QXScsiAnyArgs args(cdb.data(), static_cast<unsigned char>(cdb.size()), data.empty() ? nullptr : data.data(),
-                     data.size(), data.empty() ? 2 : direction);
+                     data.size(), data.empty() ? QXScsi::noData_c : direction);
   if (common.trace) {
     std::ostrstream os;
     args.traceTo(os, 0, nullptr, true);
@@ -115,7 +116,7 @@ int runRaw(QXScsiTarget& target, const Options& common, const RawOptions& o, Out
   Record rec = own(target.cmdCall(args, common.timeout));
   if (!rec) return out.commandFailure("raw command", target);
   int status = out.commandOutcome(*rec);
-  if (direction == 0 && rec->scsiStatus() == 0) {
+  if (direction == QXScsi::dataIn_c && rec->scsiStatus() == 0) {
     out.text() << "data in: " << data.size() << " bytes\n";
     if (!common.hex && !common.json) hexDump(std::cout, data.data(), data.size());
     out.data(data.data(), data.size());
@@ -131,7 +132,8 @@ int runExtendedCopy(QXScsiTarget& target, const std::string& listFile, Output& o
     errorLine("xcopy: " + error);
     return exitFile;
   }
-  Record rec = own(target.cmdExtendedCopy(0, false, false, 0, list.empty() ? nullptr : list.data(), list.size()));
+  Record rec =
+      own(target.cmdExtendedCopy(0, false, false, 0, list.empty() ? nullptr : list.data(), list.size()));
   if (!rec) return out.commandFailure("EXTENDED COPY", target);
   int status = out.commandOutcome(*rec);
   out.text() << "parameter list: " << list.size() << " bytes sent\n";
@@ -148,18 +150,17 @@ int runCopyResults(QXScsiTarget& target, const CopyResultsOptions& o, Output& ou
   if (!rec) return out.commandFailure("RECEIVE COPY RESULTS", target);
   int status = out.commandOutcome(*rec);
   if (rec->scsiStatus() != 0) return status;
-  size_t returned = buffer.size() >= 4
-                        ? 4 + (size_t(buffer[0]) << 24 | size_t(buffer[1]) << 16 | size_t(buffer[2]) << 8 | buffer[3])
-                        : buffer.size();
+  size_t returned = buffer.size() >= 4 ? 4 + size_t(wire::getBe32(buffer.data())) : buffer.size();
   if (returned > buffer.size()) returned = buffer.size();
   out.text() << "copy results (service action " << o.serviceAction << "): " << returned << " bytes\n";
   if (!out.json()) hexDump(std::cout, buffer.data(), returned);
   out.doc()["data_hex"] = toHex(buffer.data(), returned);
   if (o.serviceAction == 0 && returned >= 12) {  // COPY STATUS
     unsigned copyStatus = buffer[4] & 0x7f;
-    out.text() << "copy manager status: " << copyStatus << (copyStatus == 1 ? " (completed, no errors)" : "") << '\n';
+    out.text() << "copy manager status: " << copyStatus << (copyStatus == 1 ? " (completed, no errors)" : "")
+               << '\n';
     out.doc()["copy_manager_status"] = copyStatus;
-    out.doc()["segments_processed"] = unsigned(buffer[5]) << 8 | buffer[6];
+    out.doc()["segments_processed"] = wire::getBe16(&buffer[5]);
   }
   return status;
 }

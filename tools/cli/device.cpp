@@ -6,6 +6,7 @@
 #include "cli/commands.h"
 #include "cli/exit_status.h"
 #include "qxscsi/commands.h"
+#include "wire/decimal.h"
 
 namespace qxscsi::cli {
 
@@ -14,15 +15,10 @@ DeviceSession::DeviceSession() : installation_(backends::install()) {}
 DeviceSession::~DeviceSession() { target_.reset(); }
 
 bool parseLunAddress(const std::string& text, unsigned char& bus, unsigned char& target, unsigned char& lun) {
-  unsigned values[3];
+  unsigned long long values[3];
   size_t pos = 0;
   for (int i = 0; i < 3; ++i) {
-    size_t start = pos;
-    unsigned long v = 0;
-    while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9' && v <= 255)
-      v = v * 10 + static_cast<unsigned long>(text[pos++] - '0');
-    if (pos == start || v > 255) return false;
-    values[i] = static_cast<unsigned>(v);
+    if (!wire::parseDecimalPrefix(text, pos, 0, 255, values[i])) return false;
     if (i < 2 && (pos >= text.size() || text[pos++] != ':')) return false;
   }
   if (pos != text.size()) return false;

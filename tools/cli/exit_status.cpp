@@ -4,31 +4,32 @@
 #include <scsi/sg_lib.h>
 
 #include "qxscsiplatform/errors.h"
+#include "wire/status.h"
 
 namespace qxscsi::cli {
 
 int exitStatusFor(unsigned char status, const uint8_t* sense, size_t senseLength) {
   switch (status & 0xfe) {
-    case 0x00:
+    case wire::statusGood:
       return exitOk;
-    case 0x02: {
+    case wire::statusCheckCondition: {
       if (sense == nullptr || senseLength == 0) return exitSense;
       // A recovered error means the command completed. NO SENSE keeps its own status: a CHECK
       // CONDITION is never reported as success because its sense data says little.
       int cat = sg_err_category_sense(sense, static_cast<int>(senseLength));
       return cat == SG_LIB_CAT_RECOVERED ? exitOk : cat;
     }
-    case 0x04:
+    case wire::statusConditionMet:
       return exitConditionMet;
-    case 0x08:
+    case wire::statusBusy:
       return exitBusy;
-    case 0x18:
+    case wire::statusReservationConflict:
       return exitReservationConflict;
-    case 0x28:
+    case wire::statusTaskSetFull:
       return exitTaskSetFull;
-    case 0x30:
+    case wire::statusAcaActive:
       return exitAcaActive;
-    case 0x40:
+    case wire::statusTaskAborted:
       return exitTaskAborted;
     default:
       return exitOther;

@@ -7,27 +7,31 @@
 #include "cli/vpd.h"
 #include "qxscsi/commands.h"
 #include "qxscsi/target.h"
+#include "wire/bytes.h"
+#include "wire/cdb.h"
 
 namespace qxscsi::cli {
 namespace {
 
 std::string field(const uint8_t* data, size_t length, size_t from, size_t to) {
   std::string s;
-  for (size_t i = from; i < to && i < length; ++i) s += (data[i] >= 0x20 && data[i] < 0x7f) ? char(data[i]) : ' ';
+  for (size_t i = from; i < to && i < length; ++i)
+    s += (data[i] >= 0x20 && data[i] < 0x7f) ? char(data[i]) : ' ';
   while (!s.empty() && s.back() == ' ') s.pop_back();
   return s;
 }
 
 int vpdInquiry(QXScsiTarget& target, int page, Output& out) {
-  const unsigned length = 4096;
+  const uint16_t length = 4096;
   std::vector<uint8_t> buffer(length, 0);
-  unsigned char cdb[6] = {0x12, 0x01, static_cast<unsigned char>(page), length >> 8, length & 0xff, 0};
-  QXScsiAnyArgs args(cdb, 6, buffer.data(), length, 0);
+  unsigned char cdb[6];
+  wire::inquiryCdb(cdb, true, static_cast<unsigned char>(page), length);
+  QXScsiAnyArgs args(cdb, sizeof cdb, buffer.data(), length, QXScsi::dataIn_c);
   std::unique_ptr<QXScsiCmd, void (*)(QXScsiCmd*)> rec(target.cmdCall(args, 0), QXScsiFreeCmd);
   if (!rec) return out.commandFailure("INQUIRY (VPD)", target);
   int status = out.commandOutcome(*rec);
   if (rec->scsiStatus() != 0) return status;
-  size_t returned = 4 + (static_cast<size_t>(buffer[2]) << 8 | buffer[3]);
+  size_t returned = 4 + static_cast<size_t>(wire::getBe16(&buffer[2]));
   if (returned > length) returned = length;
   out.data(buffer.data(), returned);
   describeVpdPage(buffer.data(), returned, out);

@@ -10,12 +10,13 @@
 #include "cli/sense_report.h"
 #include "qxscsi/commands.h"
 #include "qxscsi/target.h"
+#include "wire/status.h"
 
 namespace qxscsi::cli {
 namespace {
 
 class NullBuffer : public std::streambuf {
-protected:
+ protected:
   int overflow(int c) override { return c; }
 };
 
@@ -23,20 +24,6 @@ std::ostream& nullStream() {
   static NullBuffer buffer;
   static std::ostream stream(&buffer);
   return stream;
-}
-
-const char* statusText(unsigned char status) {
-  switch (status) {
-    case 0x00: return "GOOD";
-    case 0x02: return "CHECK CONDITION";
-    case 0x04: return "CONDITION MET";
-    case 0x08: return "BUSY";
-    case 0x18: return "RESERVATION CONFLICT";
-    case 0x28: return "TASK SET FULL";
-    case 0x30: return "ACA ACTIVE";
-    case 0x40: return "TASK ABORTED";
-    default: return "unknown status";
-  }
 }
 
 }  // namespace
@@ -52,10 +39,11 @@ int Output::commandOutcome(const QXScsiCmd& record) {
   if (status != 0 || record.incompleteSense()) report = decodeSense(sense, senseLen);
   char buf[64];
   std::snprintf(buf, sizeof buf, "0x%02x", status);
-  if (status != 0 || options_.verbose > 0) text() << "status: " << buf << " " << statusText(status) << '\n';
+  if (status != 0 || options_.verbose > 0)
+    text() << "status: " << buf << " " << wire::statusName(status) << '\n';
   if (report.present) printSense(text(), report, "  ");
   doc_["status"] = status;
-  doc_["status_text"] = statusText(status);
+  doc_["status_text"] = wire::statusName(status);
   doc_["sense"] = senseJson(report);
   if (report.present) doc_["sense_hex"] = toHex(sense, report.length);
   long implError = record.implementationError();

@@ -6,15 +6,10 @@
 #include <scsi/sg_lib.h>
 
 #include "qxscsi/sense.h"
+#include "wire/bytes.h"
 
 namespace qxscsi::cli {
 namespace {
-
-unsigned long long beValue(const uint8_t* p, size_t n) {
-  unsigned long long v = 0;
-  for (size_t i = 0; i < n; ++i) v = v << 8 | p[i];
-  return v;
-}
 
 std::string skSpecificText(const SenseReport& r) {
   if (!r.sksv) return "";
@@ -25,7 +20,8 @@ std::string skSpecificText(const SenseReport& r) {
       bool cd = (v >> 22) & 1, bpv = (v >> 19) & 1;
       unsigned bit = (v >> 16) & 7, field = v & 0xffff;
       if (bpv)
-        std::snprintf(buf, sizeof buf, "error in %s, byte %u bit %u", cd ? "CDB" : "parameter data", field, bit);
+        std::snprintf(buf, sizeof buf, "error in %s, byte %u bit %u", cd ? "CDB" : "parameter data", field,
+                      bit);
       else
         std::snprintf(buf, sizeof buf, "error in %s, byte %u", cd ? "CDB" : "parameter data", field);
       return buf;
@@ -40,7 +36,8 @@ std::string skSpecificText(const SenseReport& r) {
       std::snprintf(buf, sizeof buf, "actual retry count %lu", v & 0xffff);
       return buf;
     case 0xa:
-      std::snprintf(buf, sizeof buf, "segment %lu%s", v & 0xffff, (v >> 21) & 1 ? " (segment descriptor)" : "");
+      std::snprintf(buf, sizeof buf, "segment %lu%s", v & 0xffff,
+                    (v >> 21) & 1 ? " (segment descriptor)" : "");
       return buf;
     case 0x6:
       return (v & 1) ? "unit attention condition queue overflow" : "";
@@ -59,13 +56,13 @@ void decodeDescriptors(const uint8_t* s, size_t length, SenseReport& r) {
     const uint8_t* d = s + pos;
     if (type == 0x00 && len >= 0x0a) {
       r.infoValid = d[2] & 0x80;
-      r.information = beValue(d + 4, 8);
+      r.information = wire::getBe64(d + 4);
     } else if (type == 0x01 && len >= 0x0a) {
       r.commandSpecificValid = true;
-      r.commandSpecific = beValue(d + 4, 8);
+      r.commandSpecific = wire::getBe64(d + 4);
     } else if (type == 0x02 && len >= 0x06) {
       r.sksv = d[4] & 0x80;
-      r.senseKeySpecific = (d[4] & 0x7fUL) << 16 | d[5] << 8 | d[6];
+      r.senseKeySpecific = wire::getBe24(d + 4) & 0x7fffffUL;
     } else if (type == 0x04 && len >= 0x02) {
       r.fileMark = d[3] & 0x80;
       r.endOfMedium = d[3] & 0x40;
