@@ -9,6 +9,8 @@
 
 #include "qxpattern/singleton.h"
 #include "qxscsi/qxscsi.h"
+#include "wire/cdb.h"
+#include "wire/status.h"
 
 namespace {
 
@@ -17,7 +19,7 @@ class InstantImpl : public QXScsiTargetImpl {
   bool access(const char*, int) override { return true; }
   bool release() override { return true; }
   bool executeCommand(QXScsiCmd& cmd, const QXScsiDevice&) override {
-    setCmdScsiStatus(cmd, 0);
+    setCmdScsiStatus(cmd, qxscsi::wire::statusGood);
     return true;
   }
 };
@@ -48,7 +50,8 @@ void BM_CmdCallRoundTrip(benchmark::State& state) {
     return;
   }
   unsigned char buffer[36];
-  const unsigned char cdb[6] = {0x12, 0, 0, 0, sizeof buffer, 0};
+  unsigned char cdb[6];
+  qxscsi::wire::inquiryCdb(cdb, false, 0, sizeof buffer);
   QXScsiAnyArgs args(cdb, sizeof cdb, buffer, sizeof buffer, QXScsi::dataIn_c);
   for (auto _ : state) {
     QXScsiCmd* cmd = target.cmdCall(args, 0);

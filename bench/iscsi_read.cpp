@@ -4,6 +4,7 @@
 #include <iscsi/iscsi.h>
 #include <iscsi/scsi-lowlevel.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -17,6 +18,7 @@
 #include "qxscsi/commands.h"
 #include "qxscsi/target.h"
 #include "tgtd_harness.h"
+#include "wire/bytes.h"
 
 namespace {
 
@@ -52,25 +54,19 @@ World& world() {
   return w;
 }
 
+// READ(10): the LBA in bytes 2 to 5, kBlocks in bytes 7 and 8.
 void read10Cdb(unsigned char* cdb, unsigned lba) {
-  const unsigned char c[10] = {0x28,
-                               0,
-                               static_cast<unsigned char>(lba >> 24),
-                               static_cast<unsigned char>(lba >> 16),
-                               static_cast<unsigned char>(lba >> 8),
-                               static_cast<unsigned char>(lba),
-                               0,
-                               0,
-                               kBlocks,
-                               0};
-  std::copy(c, c + 10, cdb);
+  std::fill(cdb, cdb + 10, 0);
+  cdb[0] = 0x28;
+  qxscsi::wire::putBe32(cdb + 2, lba);
+  qxscsi::wire::putBe16(cdb + 7, kBlocks);
 }
 
 // One READ(10) through the library; false on any failure.
 bool readThroughLibrary(QXScsiTarget& t, unsigned lba, unsigned char* buffer) {
   unsigned char cdb[10];
   read10Cdb(cdb, lba);
-  QXScsiAnyArgs args(cdb, 10, buffer, kBlocks * 512, 0);
+  QXScsiAnyArgs args(cdb, 10, buffer, kBlocks * 512, QXScsi::dataIn_c);
   QXScsiCmd* cmd = t.cmdCall(args, 0);
   bool ok = cmd && cmd->scsiStatus() == 0;
   QXScsiFreeCmd(cmd);
@@ -144,7 +140,12 @@ void BM_Read4kInterleaved(benchmark::State& state) {
   state.counters["libiscsi_sync_iops"] = theirs;
   state.counters["ratio"] = ours / theirs;
 }
-BENCHMARK(BM_Read4kInterleaved)->Arg(64)->MinTime(5.0)->UseRealTime()->Repetitions(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Read4kInterleaved)
+    ->Arg(64)
+    ->MinTime(5.0)
+    ->UseRealTime()
+    ->Repetitions(3)
+    ->Unit(benchmark::kMillisecond);
 
 // IOPS that iscsi-perf reports for the LUN with inFlight commands in flight (-1 when it fails).
 double iscsiPerf(const std::string& url, int inFlight, int seconds) {

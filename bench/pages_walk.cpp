@@ -7,6 +7,7 @@
 
 #include "qxscsi/designation.h"
 #include "qxscsi/iterators.h"
+#include "wire/bytes.h"
 
 namespace {
 
@@ -19,18 +20,8 @@ const std::vector<unsigned char>& descriptorList() {
   static const std::vector<unsigned char> bytes = [] {
     std::vector<unsigned char> b;
     for (int i = 0; i < descriptors_c; ++i) {
-      const unsigned char naa[] = {0x01,
-                                   0x03,
-                                   0x00,
-                                   0x08,
-                                   0x60,
-                                   0x01,
-                                   0x40,
-                                   0x5f,
-                                   0x00,
-                                   0x00,
-                                   static_cast<unsigned char>(i >> 8),
-                                   static_cast<unsigned char>(i)};
+      unsigned char naa[] = {0x01, 0x03, 0x00, 0x08, 0x60, 0x01, 0x40, 0x5f, 0x00, 0x00, 0x00, 0x00};
+      qxscsi::wire::putBe16(naa + 10, static_cast<uint32_t>(i));
       b.insert(b.end(), naa, naa + sizeof naa);
     }
     return b;

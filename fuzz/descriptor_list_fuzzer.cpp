@@ -11,6 +11,7 @@
 #include "qxscsi/designation.h"
 #include "qxscsi/iterators.h"
 #include "qxscsi/pages.h"
+#include "wire/bytes.h"
 
 using qxscsi::fuzz::Input;
 using qxscsi::fuzz::LongHeaderList;
@@ -156,8 +157,7 @@ void fill(const Format& format, const QXScsiListOfIterativePages& list, Input& i
     unsigned char* at = const_cast<unsigned char*>(cursor.pageBeginning());
     if (cursor.limit() >= header) {
       const uint16_t body = format.designation ? in.byte() : in.u16() % 64;
-      at[header - 2] = static_cast<unsigned char>(body >> 8);
-      at[header - 1] = static_cast<unsigned char>(body);
+      qxscsi::wire::putBe16(at + header - 2, body);
     }
     const unsigned char* was = cursor.pageBeginning();
     if (in.flag()) {

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "wire/bytes.h"
+
 namespace qxscsi::fuzz {
 
 // A cursor over the bytes libFuzzer hands in (borrowed for the cursor's life).
@@ -17,9 +19,17 @@ class Input {
 
   uint8_t byte() { return at_ < size_ ? data_[at_++] : 0; }
   bool flag() { return (byte() & 1) != 0; }
-  // Big-endian, missing bytes read as 0.
-  uint16_t u16() { return static_cast<uint16_t>(byte() << 8 | byte()); }
-  uint32_t u32() { return static_cast<uint32_t>(u16()) << 16 | u16(); }
+  // Big-endian, missing bytes read as 0. The bytes are read one statement each, in input order.
+  uint16_t u16() {
+    unsigned char b[2];
+    for (unsigned char& c : b) c = byte();
+    return static_cast<uint16_t>(wire::getBe16(b));
+  }
+  uint32_t u32() {
+    unsigned char b[4];
+    for (unsigned char& c : b) c = byte();
+    return wire::getBe32(b);
+  }
   // At most n of the remaining bytes, as a new vector of exactly that many bytes.
   std::vector<uint8_t> bytes(size_t n) {
     if (n > remaining()) n = remaining();

@@ -4,13 +4,19 @@
 #include <algorithm>
 #include <memory>
 
+#include "wire/status.h"
+
 namespace qxscsi::fuzz {
 namespace {
 
 // Statuses a device may answer: GOOD, CHECK CONDITION, BUSY, RESERVATION CONFLICT, TASK SET FULL,
 // ACA ACTIVE, TASK ABORTED, CONDITION MET; anything else comes from the input byte itself.
 unsigned char statusFrom(uint8_t b) {
-  static const unsigned char known[] = {0x00, 0x00, 0x00, 0x02, 0x08, 0x18, 0x28, 0x30, 0x40, 0x04};
+  using namespace wire;
+  static const unsigned char known[] = {statusGood,           statusGood,      statusGood,
+                                        statusCheckCondition, statusBusy,      statusReservationConflict,
+                                        statusTaskSetFull,    statusAcaActive, statusTaskAborted,
+                                        statusConditionMet};
   return b < 200 ? known[b % sizeof known] : b;
 }
 

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "wire/bytes.h"
+
 namespace qxscsi::fuzz {
 namespace {
 
@@ -30,13 +32,13 @@ unsigned short LongHeaderPage::nextPageLength(const unsigned char* beginning) co
   const std::uintptr_t from = reinterpret_cast<std::uintptr_t>(pageBeginning());
   const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(beginning);
   if (at < from || limit() < header_ || at - from > limit() - header_) return 0;
-  return static_cast<unsigned short>(beginning[header_ - 2] << 8 | beginning[header_ - 1]);
+  return static_cast<unsigned short>(wire::getBe16(beginning + header_ - 2));
 }
 
 unsigned short LongHeaderPage::pageLength() const {
   if (!headerReadable() || header_ < 2) return 0;
   const unsigned char* b = pageBeginning();
-  return static_cast<unsigned short>(b[header_ - 2] << 8 | b[header_ - 1]);
+  return static_cast<unsigned short>(wire::getBe16(b + header_ - 2));
 }
 
 LongHeaderList::LongHeaderList(const unsigned char* beginning, unsigned long size, unsigned long limit,

@@ -8,6 +8,8 @@
 #include "fuzz_input.h"
 #include "fuzzed_device.h"
 #include "qxscsi/target.h"
+#include "wire/bytes.h"
+#include "wire/status.h"
 
 using qxscsi::fuzz::FuzzedTarget;
 using qxscsi::fuzz::Input;
@@ -34,10 +36,6 @@ unsigned long capacityFrom(Input& in, bool& nullList) {
     default:
       return in.byte();
   }
-}
-
-unsigned long bigEndian32(const std::vector<unsigned char>& b, unsigned long at) {
-  return static_cast<unsigned long>(b[at]) << 24 | b[at + 1] << 16 | b[at + 2] << 8 | b[at + 3];
 }
 
 void readRecord(const QXScsiCmd& cmd) {
@@ -73,14 +71,15 @@ void reportLuns(FuzzedTarget& target, LastCommand& last, Input& in) {
   QXSCSI_FUZZ_CHECK(!nullCount && usable <= 536870911ul && last.executed);
   // The command asked for the header and the first four bytes of every entry that fits.
   const unsigned long asked = 8 * usable + 4;
-  QXSCSI_FUZZ_CHECK(last.cdb.size() == 12 && last.cdb[0] == 0xA0 && bigEndian32(last.cdb, 6) == asked);
+  QXSCSI_FUZZ_CHECK(last.cdb.size() == 12 && last.cdb[0] == 0xA0 &&
+                    qxscsi::wire::getBe32(&last.cdb[6]) == asked);
   QXSCSI_FUZZ_CHECK(last.dataLength == asked && last.direction == QXScsi::dataIn_c && last.timeout == 10);
   QXSCSI_FUZZ_CHECK(cmd->scsiStatus() == last.status);
-  const unsigned long stored = last.status == 0 ? std::min(count, usable) : 0;
-  if (last.status != 0) {
+  const unsigned long stored = last.status == qxscsi::wire::statusGood ? std::min(count, usable) : 0;
+  if (last.status != qxscsi::wire::statusGood) {
     QXSCSI_FUZZ_CHECK(count == 0);
   } else if (last.written.size() >= 4) {
-    QXSCSI_FUZZ_CHECK(count == bigEndian32(last.written, 0) >> 3);
+    QXSCSI_FUZZ_CHECK(count == qxscsi::wire::getBe32(last.written.data()) >> 3);
     for (unsigned long i = 0; i < stored && 8 * i + 9 < last.written.size(); ++i)
       QXSCSI_FUZZ_CHECK(list[i] == last.written[8 * i + 9]);
   }
