@@ -7,6 +7,7 @@
 #include "cli/commands.h"
 #include "cli/device.h"
 #include "cli/exit_status.h"
+#include "cli/hex.h"
 #include "cli/output.h"
 #include "qxscsi/backends/install.h"
 
@@ -20,8 +21,22 @@ void deviceArgument(CLI::App* sub, Options& o) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+// Reads -t SECONDS: a decimal number from 1 to 86400; false for anything else.
+bool parseTimeout(const std::string& text, unsigned long& seconds) {
+  if (text.empty() || text.size() > 5) return false;
+  unsigned long v = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + static_cast<unsigned long>(c - '0');
+  }
+  if (v < 1 || v > 86400) return false;
+  seconds = v;
+  return true;
+}
+
+int run(int argc, char** argv) {
   Options o;
+  std::string timeoutText;
   InquiryOptions inquiry;
   RawOptions raw;
   CopyResultsOptions results;
@@ -38,7 +53,8 @@ int main(int argc, char** argv) {
   app.fallthrough();
   app.add_option("--param", o.params, "target parameter NAME=VALUE (repeatable)");
   app.add_option("--address", o.address, "BUS:TARGET:LUN of the device behind an adapter name //./scsiN:");
-  app.add_option("-t,--timeout", o.timeout, "timeout in seconds for commands sent through cmdCall (raw)");
+  app.add_option("-t,--timeout", timeoutText,
+                 "timeout in seconds (1 to 86400) for the command sent; default: the device's own");
   app.add_flag("--json", o.json, "print one JSON document on stdout");
   app.add_flag("--hex", o.hex, "hex dump of returned data");
   app.add_flag("--trace", o.trace, "print the library's trace of the argument object to stderr");
@@ -85,6 +101,15 @@ int main(int argc, char** argv) {
     return exitSyntax;
   }
 
+  if (!timeoutText.empty() && !parseTimeout(timeoutText, o.timeout)) {
+    errorLine("-t/--timeout: expected whole seconds from 1 to 86400, not '" + timeoutText + "'");
+    return exitSyntax;
+  }
+  if (o.device.empty()) {
+    errorLine("the device name is empty (try emulated:disk, or qxscsi list)");
+    return exitSyntax;
+  }
+
   Output out(o);
   if (cDecode->parsed()) return out.finish(runDecodeSense(senseHex, out));
 
@@ -102,7 +127,8 @@ int main(int argc, char** argv) {
   int status = exitOther;
   QXScsiTarget* target = session.open(o.device, params, out, status, o.address);
   if (target == nullptr) return out.finish(status);
-  out.doc()["device"] = o.device;
+  out.setTarget(target);
+  out.doc()["device"] = untrustedText(o.device);
 
   if (cInquiry->parsed())
     status = runInquiry(*target, inquiry, out);
@@ -119,4 +145,16 @@ int main(int argc, char** argv) {
   else if (cResults->parsed())
     status = runCopyResults(*target, results, out);
   return out.finish(status);
+}
+
+int main(int argc, char** argv) {
+  // Nothing a user or a device does may end the run without a line and a documented status.
+  try {
+    return run(argc, argv);
+  } catch (const std::exception& e) {
+    errorLine(std::string("internal error: ") + e.what());
+  } catch (...) {
+    errorLine("internal error");
+  }
+  return exitOther;
 }

@@ -59,4 +59,29 @@ TEST_F(HexTest, DumpShowsOffsetsBytesAndCharacters) {
   EXPECT_EQ(qxscsi::cli::toHex(data.data(), 3), "414243");
 }
 
+TEST(UntrustedTextTest, EscapesControlCharactersAndInvalidUtf8AndKeepsValidText) {
+  const struct {
+    std::string in, out;
+  } cases[] = {
+      {"QXSCSI", "QXSCSI"},
+      {"", ""},
+      {"a\nb\tc", "a\\x0ab\\x09c"},
+      {std::string("x\0y", 3), "x\\x00y"},
+      {"\x7f", "\\x7f"},
+      {"back\\slash", "back\\x5cslash"},
+      {"caf\xc3\xa9", "caf\xc3\xa9"},                 // valid two-byte sequence kept
+      {"\xe2\x82\xac", "\xe2\x82\xac"},               // euro sign kept
+      {"\xf0\x9f\x98\x80", "\xf0\x9f\x98\x80"},       // four bytes kept
+      {"\xff\xfe", "\\xff\\xfe"},                     // never valid
+      {"\xc3", "\\xc3"},                              // cut short at the end
+      {"\xc3(", "\\xc3("},                            // lead byte without continuation
+      {"\xc0\xaf", "\\xc0\\xaf"},                     // overlong
+      {"\xed\xa0\x80", "\\xed\\xa0\\x80"},            // surrogate
+      {"\xf4\x90\x80\x80", "\\xf4\\x90\\x80\\x80"},   // beyond U+10FFFF
+      {"\xc2\x85", "\\xc2\\x85"},                     // C1 control character
+      {"\x80", "\\x80"},                              // lone continuation byte
+  };
+  for (const auto& c : cases) EXPECT_EQ(qxscsi::cli::untrustedText(c.in), c.out) << c.in;
+}
+
 }  // namespace

@@ -9,6 +9,12 @@
 #include <string>
 #include <sys/wait.h>
 
+#include <algorithm>
+#include <vector>
+
+#include "cli/commands.h"
+#include "cli/output.h"
+
 namespace {
 
 struct ToolRun {
@@ -126,11 +132,85 @@ TEST_F(ToolTest, BadInputIsRefusedWithOneLineAndAStatus) {
       {"--address 0:1 inquiry //./scsi0:", 1, "BUS:TARGET:LUN"},
       {"--address 0:1:256 inquiry //./scsi0:", 1, "BUS:TARGET:LUN"},
       {"--address 0:x:0 tur", 1, "BUS:TARGET:LUN"},
+      {"--address 0:0:0 tur", 1, "only for adapter names"},
+      {"raw --cdb '2a 00 00 00 00 00 00 00 01 00' --out /tmp", 15, "is a directory"},
+      {"xcopy --list /tmp", 15, "is a directory"},
+      {"tur ''", 1, "device name is empty"},
+      {"-t -1 tur", 1, "from 1 to 86400"},
+      {"-t 0 tur", 1, "from 1 to 86400"},
+      {"-t 86401 inquiry", 1, "from 1 to 86400"},
+      {"-t 99999999999999999999 tur", 1, "from 1 to 86400"},
+      {"-t 1x tur", 1, "from 1 to 86400"},
   };
   for (const Case& c : cases) {
     ToolRun r = run(c.args, true);
     EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.out;
     EXPECT_NE(r.out.find(c.text), std::string::npos) << c.args << "\n" << r.out;
+  }
+}
+
+TEST_F(ToolTest, ADeviceNameThatIsNotUtf8IsEscapedInTextAndJson) {
+  const std::string name = "\"$(printf 'emulated:\\377\\001x')\"";
+  ToolRun text = run("tur " + name, true);
+  EXPECT_EQ(text.status, 15) << text.out;
+  EXPECT_NE(text.out.find("emulated:\\xff\\x01x"), std::string::npos) << text.out;
+  EXPECT_EQ(text.out.find('\xff'), std::string::npos) << text.out;
+  for (const char* sub : {"tur", "inquiry", "luns"}) {
+    ToolRun r = run(std::string("--json ") + sub + " " + name);
+    EXPECT_EQ(r.status, 15) << sub << "\n" << r.out;
+    nlohmann::json j = nlohmann::json::parse(r.out, nullptr, false);
+    ASSERT_FALSE(j.is_discarded()) << sub << "\n" << r.out;
+    EXPECT_EQ(j["exit_status"], 15);
+    EXPECT_NE(j["error"].get<std::string>().find("emulated:\\xff\\x01x"), std::string::npos) << j;
+  }
+}
+
+TEST_F(ToolTest, InquiryStringsFromTheDeviceAreEscaped) {
+  // Decoded straight from bytes: no emulated device answers with such strings.
+  std::vector<uint8_t> data(36, ' ');
+  data[0] = 0;
+  data[4] = 31;
+  const std::string vendor = "AB\x01\xff\n", product = "caf\xc3\xa9\xc3", revision = "\x1b[2J";
+  std::copy(vendor.begin(), vendor.end(), data.begin() + 8);
+  std::copy(product.begin(), product.end(), data.begin() + 16);
+  std::copy(revision.begin(), revision.end(), data.begin() + 32);
+  qxscsi::cli::Options o;
+  o.json = true;
+  qxscsi::cli::Output out(o);
+  qxscsi::cli::describeStandardInquiry(data.data(), data.size(), out);
+  EXPECT_EQ(out.doc()["vendor"], "AB\\x01\\xff\\x0a");
+  EXPECT_EQ(out.doc()["product"], "caf\xc3\xa9\\xc3");
+  EXPECT_EQ(out.doc()["revision"], "\\x1b[2J");
+  const std::string dumped = out.doc().dump();  // throws on invalid UTF-8
+  EXPECT_FALSE(nlohmann::json::parse(dumped, nullptr, false).is_discarded());
+}
+
+TEST_F(ToolTest, RawCountsAndDumpsOnlyTheBytesThatArrived) {
+  ToolRun r = run("raw --cdb '12 00 00 00 ff 00' --in 255");
+  EXPECT_EQ(r.status, 0) << r.out;
+  nlohmann::json j = json("raw --cdb '12 00 00 00 ff 00' --in 255");
+  const size_t got = j["data_in"]["received"].get<size_t>();
+  EXPECT_LT(got, 255u) << j;
+  EXPECT_EQ(j["data_in"]["requested"], 255);
+  EXPECT_EQ(j["data_hex"].get<std::string>().size(), 2 * got);
+  EXPECT_NE(r.out.find("data in: " + std::to_string(got) + " of 255 bytes\n"), std::string::npos) << r.out;
+  // TEST UNIT READY moves no data: nothing is dumped, however big the buffer.
+  ToolRun tur = run("raw --cdb '00 00 00 00 00 00' --in 16777216");
+  EXPECT_EQ(tur.status, 0);
+  EXPECT_EQ(tur.out, "data in: 0 of 16777216 bytes\n");
+}
+
+TEST_F(ToolTest, ShortInquiryDataShowsNoCutFields) {
+  std::vector<uint8_t> data = {0, 0, 5, 2, 31, 0, 0, 0, 'Q', 'X', 'S', 'C', 'S', 'I', ' ', ' ', 'H', 'O'};
+  for (size_t n : {size_t(4), size_t(18), size_t(35)}) {
+    std::vector<uint8_t> bytes(data.begin(), data.begin() + std::min(n, data.size()));
+    bytes.resize(n, ' ');
+    qxscsi::cli::Options o;
+    o.json = true;
+    qxscsi::cli::Output out(o);
+    qxscsi::cli::describeStandardInquiry(bytes.data(), bytes.size(), out);
+    EXPECT_EQ(out.doc()["short"], true) << n;
+    EXPECT_FALSE(out.doc().contains("product")) << n;
   }
 }
 

@@ -135,6 +135,47 @@ TEST_F(HostileToolTest, TextOutputNamesTheStatusTheTimeoutAndTheOverstatedCount)
   EXPECT_NE(run.out.find("status: 0x02"), std::string::npos) << run.out;
 }
 
+TEST_F(HostileToolTest, TestUnitReadySaysWhatTheStatusMeans) {
+  const struct {
+    const char* mode;
+    int status;
+    const char* line;
+  } cases[] = {{"busy", 26, "busy\n"},
+               {"conflict", 24, "reservation conflict\n"},
+               {"taskfull", 27, "task set full\n"},
+               {"nosense", 98, "check condition without sense data\n"}};
+  for (const auto& c : cases) {
+    ToolRun run = tool({"tur", std::string("emulated:disk?hostile=") + c.mode});
+    EXPECT_EQ(run.status, c.status) << c.mode;
+    EXPECT_NE(run.out.find(c.line), std::string::npos) << c.mode << "\n" << run.out;
+    EXPECT_EQ(run.out.find("not ready"), std::string::npos) << c.mode << "\n" << run.out;
+  }
+}
+
+TEST_F(HostileToolTest, OnlyTheBytesThatArrivedAreDecodedAndContradictionsAreReported) {
+  // VPD pages whose own length runs past what arrived are never decoded as valid.
+  for (const char* mode : {"lengths", "descriptors"}) {
+    for (const char* page : {"0", "128", "131"}) {
+      const std::string device = std::string("emulated:disk?hostile=") + mode;
+      ToolRun run = tool({"inquiry", "--vpd", page, device});
+      ASSERT_TRUE(clean(run)) << run.err;
+      EXPECT_EQ(run.status, 97) << mode << " " << page << "\n" << run.out << run.err;
+      EXPECT_NE(run.err.find("response failed sanity checks"), std::string::npos) << run.err;
+      EXPECT_EQ(run.out.find("VPD page"), std::string::npos) << run.out;
+    }
+  }
+  // REPORT LUNS: the claimed count is named; only entries that arrived are listed.
+  ToolRun run = tool({"luns", "emulated:disk?luns=3&hostile=lengths"});
+  EXPECT_NE(run.out.find("(the device claims 536870911, "), std::string::npos) << run.out;
+  run = tool({"--json", "luns", "emulated:disk?luns=3&hostile=lengths"});
+  const nlohmann::json doc = nlohmann::json::parse(run.out, nullptr, false);
+  ASSERT_FALSE(doc.is_discarded()) << run.out;
+  EXPECT_EQ(doc["luns"].size(), doc["luns_listed"].get<size_t>());
+  EXPECT_LE(doc["luns_listed"].get<size_t>(), 3u);
+  EXPECT_EQ(doc["data_in"]["residual_known"], true);
+  EXPECT_LT(doc["data_in"]["received"].get<size_t>(), doc["data_in"]["requested"].get<size_t>());
+}
+
 TEST_F(HostileToolTest, ToolLeaksNothingAndTouchesNoMemoryItDoesNotOwnUnderValgrind) {
 #if defined(__SANITIZE_ADDRESS__) || !defined(QXSCSI_VALGRIND_PATH)
   GTEST_SKIP() << "the sanitizer build checks the tool itself; valgrind runs on plain builds";

@@ -1,8 +1,11 @@
 // tur, sense, luns, raw, xcopy, copy-results and decode-sense.
 #include "cli/commands.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdio>
-#include <fstream>
+#include <cstring>
 #include <iterator>
 #include <memory>
 
@@ -12,6 +15,7 @@
 #include "qxscsi/commands.h"
 #include "qxscsi/target.h"
 #include "wire/bytes.h"
+#include "wire/status.h"
 
 namespace qxscsi::cli {
 namespace {
@@ -23,14 +27,36 @@ Record own(QXScsiCmd* cmd) { return Record(cmd, QXScsiFreeCmd); }
 }  // namespace
 
 bool readFile(const std::string& path, std::vector<uint8_t>& bytes, std::string& error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    error = "cannot open '" + path + "'";
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+    error = "cannot open '" + path + "': " + std::strerror(errno);
     return false;
   }
-  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  if (in.bad()) {
-    error = "cannot read '" + path + "'";
+  if (S_ISDIR(st.st_mode)) {
+    error = "cannot read '" + path + "': it is a directory";
+    return false;
+  }
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) {
+    error = "cannot open '" + path + "': " + std::strerror(errno);
+    return false;
+  }
+  bytes.clear();
+  unsigned char chunk[65536];
+  size_t n;
+  while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) {
+    if (bytes.size() + n > maxFileBytes_c) {
+      std::fclose(f);
+      error = "cannot read '" + path + "': longer than " + std::to_string(maxFileBytes_c) + " bytes";
+      return false;
+    }
+    bytes.insert(bytes.end(), chunk, chunk + n);
+  }
+  const bool failed = std::ferror(f) != 0;
+  const int readErrno = errno;
+  std::fclose(f);
+  if (failed) {
+    error = "cannot read '" + path + "': " + std::strerror(readErrno);
     return false;
   }
   return true;
@@ -40,8 +66,42 @@ int runTestUnitReady(QXScsiTarget& target, Output& out) {
   Record rec = own(target.cmdTestUnitReady());
   if (!rec) return out.commandFailure("TEST UNIT READY", target);
   int status = out.commandOutcome(*rec);
-  out.text() << (rec->scsiStatus() == 0 ? "ready\n" : "not ready\n");
-  out.doc()["ready"] = rec->scsiStatus() == 0;
+  const unsigned char scsiStatus = rec->scsiStatus();
+  unsigned char* sense = nullptr;
+  unsigned char senseLen = 0;
+  rec->senseData().getBuffer(sense, senseLen);
+  std::string verdict;
+  switch (scsiStatus & 0xfe) {
+    case wire::statusGood:
+      verdict = "ready";
+      break;
+    case wire::statusBusy:
+      verdict = "busy";
+      break;
+    case wire::statusReservationConflict:
+      verdict = "reservation conflict";
+      break;
+    case wire::statusTaskSetFull:
+      verdict = "task set full";
+      break;
+    case wire::statusCheckCondition: {
+      SenseReport r = decodeSense(sense, senseLen);
+      if (!r.present)
+        verdict = "check condition without sense data";
+      else if (r.senseKey == 0x2)
+        verdict = "not ready: " + r.ascText;
+      else if (r.senseKey == 0x6)
+        verdict = "unit attention: " + r.ascText;
+      else
+        verdict = "check condition: " + r.senseKeyText + ": " + r.ascText;
+      break;
+    }
+    default:
+      verdict = std::string("not ready: status ") + wire::statusName(scsiStatus);
+  }
+  out.text() << verdict << '\n';
+  out.doc()["ready"] = (scsiStatus & 0xfe) == wire::statusGood;
+  out.doc()["verdict"] = verdict;
   return status;
 }
 
@@ -51,7 +111,7 @@ int runRequestSense(QXScsiTarget& target, Output& out) {
   if (!rec) return out.commandFailure("REQUEST SENSE", target);
   int status = out.commandOutcome(*rec);
   if (rec->scsiStatus() != 0) return status;
-  size_t length = senseLength(buffer, sizeof buffer);
+  size_t length = senseLength(buffer, out.received(sizeof buffer));
   out.data(buffer, length);
   SenseReport report = decodeSense(buffer, length);
   printSense(out.text(), report);
@@ -66,14 +126,23 @@ int runReportLuns(QXScsiTarget& target, Output& out) {
   if (!rec) return out.commandFailure("REPORT LUNS", target);
   int status = out.commandOutcome(*rec);
   if (rec->scsiStatus() != 0) return status;
+  // The library asked for an 8-byte header and 8 bytes an entry (the last one cut to 4): an
+  // entry arrived when its byte 1 did.
+  const size_t asked = 8 * sizeof luns + 4;
+  const size_t got = out.received(asked);
+  unsigned long arrived = got > 9 ? (got - 9) / 8 + 1 : 0;
+  if (arrived > sizeof luns) arrived = sizeof luns;
+  if (arrived > count) arrived = count;
   nlohmann::json list = nlohmann::json::array();
   out.text() << "logical units: " << count << '\n';
-  for (unsigned long i = 0; i < count && i < sizeof luns; ++i) {
+  for (unsigned long i = 0; i < arrived; ++i) {
     out.text() << "  lun " << unsigned(luns[i]) << '\n';
     list.push_back(luns[i]);
   }
-  if (count > sizeof luns) out.text() << "  (" << count - sizeof luns << " more not listed)\n";
+  if (count > arrived)
+    out.text() << "  (the device claims " << count << ", " << arrived << " arrived and are listed)\n";
   out.doc()["lun_count"] = count;
+  out.doc()["luns_listed"] = arrived;
   out.doc()["luns"] = list;
   return status;
 }
@@ -117,10 +186,11 @@ int runRaw(QXScsiTarget& target, const Options& common, const RawOptions& o, Out
   if (!rec) return out.commandFailure("raw command", target);
   int status = out.commandOutcome(*rec);
   if (direction == QXScsi::dataIn_c && rec->scsiStatus() == 0) {
-    out.text() << "data in: " << data.size() << " bytes\n";
-    if (!common.hex && !common.json) hexDump(std::cout, data.data(), data.size());
-    out.data(data.data(), data.size());
-    if (common.json && !common.hex) out.doc()["data_hex"] = toHex(data.data(), data.size());
+    const size_t got = out.received(data.size());
+    out.text() << "data in: " << got << " of " << data.size() << " bytes\n";
+    if (!common.hex && !common.json) hexDump(std::cout, data.data(), got);
+    out.data(data.data(), got);
+    if (common.json && !common.hex) out.doc()["data_hex"] = toHex(data.data(), got);
   }
   return status;
 }
@@ -150,8 +220,9 @@ int runCopyResults(QXScsiTarget& target, const CopyResultsOptions& o, Output& ou
   if (!rec) return out.commandFailure("RECEIVE COPY RESULTS", target);
   int status = out.commandOutcome(*rec);
   if (rec->scsiStatus() != 0) return status;
-  size_t returned = buffer.size() >= 4 ? 4 + size_t(wire::getBe32(buffer.data())) : buffer.size();
-  if (returned > buffer.size()) returned = buffer.size();
+  const size_t got = out.received(buffer.size());
+  size_t returned = got >= 4 ? 4 + size_t(wire::getBe32(buffer.data())) : got;
+  if (returned > got) returned = got;
   out.text() << "copy results (service action " << o.serviceAction << "): " << returned << " bytes\n";
   if (!out.json()) hexDump(std::cout, buffer.data(), returned);
   out.doc()["data_hex"] = toHex(buffer.data(), returned);

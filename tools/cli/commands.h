@@ -39,7 +39,11 @@ int runDecodeSense(const std::vector<std::string>& hex, Output& out);
 // Decodes standard INQUIRY data into text and JSON (used by inquiry and list).
 void describeStandardInquiry(const uint8_t* data, size_t length, Output& out);
 
-// Reads a whole file; false with `error` set when it cannot.
+// Longest file that readFile takes (a data-out buffer or a parameter list).
+constexpr size_t maxFileBytes_c = 16 * 1024 * 1024;
+
+// Reads a whole file; false with `error` set when it cannot (missing, a directory, unreadable,
+// longer than maxFileBytes_c).
 bool readFile(const std::string& path, std::vector<uint8_t>& bytes, std::string& error);
 
 }  // namespace qxscsi::cli

@@ -5,6 +5,7 @@
 
 #include "cli/commands.h"
 #include "cli/exit_status.h"
+#include "cli/hex.h"
 #include "qxscsi/commands.h"
 #include "wire/decimal.h"
 
@@ -48,6 +49,11 @@ QXScsiTarget* DeviceSession::open(const std::string& name, std::vector<QXScsi::P
       status = exitSyntax;
       return nullptr;
     }
+    if (backend != nullptr && !backend->needsAddress(name)) {
+      errorLine("--address is only for adapter names such as //./scsiN:, not '" + name + "'");
+      status = exitSyntax;
+      return nullptr;
+    }
     target_ = std::make_unique<QXScsiSPITarget>(name.c_str(), bus, id, lun, &params);
   } else {
     target_ = std::make_unique<QXScsiSPITarget>(name.c_str(), &params);
@@ -59,7 +65,7 @@ QXScsiTarget* DeviceSession::open(const std::string& name, std::vector<QXScsi::P
   std::string line = "cannot open '" + name + "': " + (hint.empty() ? "opening failed" : hint) + " (error " +
                      std::to_string(error) + ")";
   errorLine(line);
-  out.doc()["error"] = line;
+  out.doc()["error"] = untrustedText(line);
   out.doc()["error_code"] = error;
   status = exitStatusForFailure(error);
   if (status == exitOther) status = exitFile;
@@ -76,16 +82,19 @@ bool listDevices(backends::Installation& installation, const std::string& scope,
   std::string error;
   if (!installation.list(scope, timeoutSeconds, groups, error)) {
     errorLine("list" + (scope.empty() ? std::string() : " --portal " + scope) + ": " + error);
-    out.doc()["error"] = error;
+    out.doc()["error"] = untrustedText(error);
     return false;
   }
   nlohmann::json listed = nlohmann::json::array();
   for (const auto& g : groups) {
     names.insert(names.end(), g.devices.begin(), g.devices.end());
     if (g.name.empty()) continue;
-    out.text() << "target " << g.name << (g.addresses.empty() ? "" : "  " + g.addresses[0])
-               << (g.error.empty() ? "" : "  (LUNs unknown: " + g.error + ")") << '\n';
-    listed.push_back({{"target", g.name}, {"portals", g.addresses}, {"luns", g.luns}, {"error", g.error}});
+    const std::string name = untrustedText(g.name), error = untrustedText(g.error);
+    std::vector<std::string> portals;
+    for (const std::string& a : g.addresses) portals.push_back(untrustedText(a));
+    out.text() << "target " << name << (portals.empty() ? "" : "  " + portals[0])
+               << (error.empty() ? "" : "  (LUNs unknown: " + error + ")") << '\n';
+    listed.push_back({{"target", name}, {"portals", portals}, {"luns", g.luns}, {"error", error}});
   }
   if (!scope.empty()) out.doc()["targets"] = listed;
   return true;
@@ -106,8 +115,8 @@ int runList(DeviceSession& session, const std::string& portal, unsigned long tim
     std::vector<QXScsi::ParameterData> params;
     QXScsiSPITarget target(name.c_str(), &params);
     nlohmann::json entry;
-    entry["device"] = name;
-    out.text() << name;
+    entry["device"] = untrustedText(name);
+    out.text() << untrustedText(name);
     unsigned char data[96] = {};
     std::unique_ptr<QXScsiCmd, void (*)(QXScsiCmd*)> rec(
         target.valid() ? target.cmdInquiry(data, sizeof data) : nullptr, QXScsiFreeCmd);
@@ -117,9 +126,9 @@ int runList(DeviceSession& session, const std::string& portal, unsigned long tim
       Output quiet(quietOptions);
       describeStandardInquiry(data, sizeof data, quiet);
       const nlohmann::json& j = quiet.doc();
-      out.text() << "  " << j["peripheral_device_type_text"].get<std::string>() << "  "
-                 << j["vendor"].get<std::string>() << " " << j["product"].get<std::string>() << " "
-                 << j["revision"].get<std::string>();
+      out.text() << "  " << j.value("peripheral_device_type_text", std::string("(short answer)")) << "  "
+                 << j.value("vendor", std::string()) << " " << j.value("product", std::string()) << " "
+                 << j.value("revision", std::string());
       entry["inquiry"] = j;
     } else {
       out.text() << "  (no answer to INQUIRY)";

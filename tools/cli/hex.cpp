@@ -93,4 +93,53 @@ std::string toHex(const uint8_t* data, size_t length) {
   return s;
 }
 
+namespace {
+
+// Length of the valid UTF-8 sequence at `p` (n bytes left), 0 when it is not one.
+size_t utf8Sequence(const unsigned char* p, size_t n) {
+  auto cont = [&](size_t i, unsigned lo, unsigned hi) { return i < n && p[i] >= lo && p[i] <= hi; };
+  unsigned c = p[0];
+  if (c >= 0xc2 && c <= 0xdf) return cont(1, 0x80, 0xbf) ? 2 : 0;
+  if (c >= 0xe0 && c <= 0xef) {
+    unsigned lo = c == 0xe0 ? 0xa0 : 0x80, hi = c == 0xed ? 0x9f : 0xbf;
+    return cont(1, lo, hi) && cont(2, 0x80, 0xbf) ? 3 : 0;
+  }
+  if (c >= 0xf0 && c <= 0xf4) {
+    unsigned lo = c == 0xf0 ? 0x90 : 0x80, hi = c == 0xf4 ? 0x8f : 0xbf;
+    return cont(1, lo, hi) && cont(2, 0x80, 0xbf) && cont(3, 0x80, 0xbf) ? 4 : 0;
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::string untrustedText(const uint8_t* data, size_t length) {
+  std::string s;
+  s.reserve(length);
+  char escape[8];
+  for (size_t i = 0; i < length;) {
+    unsigned c = data[i];
+    if (c >= 0x20 && c < 0x7f && c != '\\') {
+      s += static_cast<char>(c);
+      ++i;
+      continue;
+    }
+    size_t n = c >= 0x80 ? utf8Sequence(data + i, length - i) : 0;
+    // U+0080 to U+009F are control characters as well.
+    if (n > 0 && !(c == 0xc2 && data[i + 1] < 0xa0)) {
+      s.append(reinterpret_cast<const char*>(data + i), n);
+      i += n;
+      continue;
+    }
+    std::snprintf(escape, sizeof escape, "\\x%02x", c);
+    s += escape;
+    ++i;
+  }
+  return s;
+}
+
+std::string untrustedText(std::string_view bytes) {
+  return untrustedText(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+}
+
 }  // namespace qxscsi::cli

@@ -22,4 +22,10 @@ void hexDump(std::ostream& os, const uint8_t* data, size_t length);
 // Two lower-case hex digits per byte, no separators.
 std::string toHex(const uint8_t* data, size_t length);
 
+// A string from a device (or any untrusted source) made safe to print and to put in JSON: valid
+// UTF-8 sequences other than control characters stay; control characters, DEL, a backslash and
+// every byte that is not part of a valid UTF-8 sequence become "\xNN".
+std::string untrustedText(std::string_view bytes);
+std::string untrustedText(const uint8_t* data, size_t length);
+
 }  // namespace qxscsi::cli

@@ -20,10 +20,7 @@ void describeDeviceIdentification(const uint8_t* page, size_t length, Output& ou
     unsigned short present = d.availableDesignatorLength();
     std::string value;
     if (d.codeSet() == 2 || d.codeSet() == 3) {  // ASCII or UTF-8 designator
-      for (unsigned short i = 0; i < present; ++i) {
-        unsigned char c = d.designator()[i];
-        value += (c >= 0x20 && c < 0x7f) ? static_cast<char>(c) : '.';
-      }
+      value = untrustedText(d.designator(), present);
     } else {
       value = toHex(d.designator(), present);
     }

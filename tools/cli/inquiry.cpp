@@ -3,6 +3,8 @@
 #include <memory>
 
 #include "cli/commands.h"
+#include "cli/exit_status.h"
+#include "cli/hex.h"
 #include "cli/sense_report.h"
 #include "cli/vpd.h"
 #include "qxscsi/commands.h"
@@ -13,12 +15,12 @@
 namespace qxscsi::cli {
 namespace {
 
+// An ASCII field of standard INQUIRY data, trailing blanks dropped, anything else escaped.
 std::string field(const uint8_t* data, size_t length, size_t from, size_t to) {
-  std::string s;
-  for (size_t i = from; i < to && i < length; ++i)
-    s += (data[i] >= 0x20 && data[i] < 0x7f) ? char(data[i]) : ' ';
-  while (!s.empty() && s.back() == ' ') s.pop_back();
-  return s;
+  if (from >= length) return std::string();
+  if (to > length) to = length;
+  while (to > from && data[to - 1] == ' ') --to;
+  return untrustedText(data + from, to - from);
 }
 
 int vpdInquiry(QXScsiTarget& target, int page, Output& out) {
@@ -31,10 +33,27 @@ int vpdInquiry(QXScsiTarget& target, int page, Output& out) {
   if (!rec) return out.commandFailure("INQUIRY (VPD)", target);
   int status = out.commandOutcome(*rec);
   if (rec->scsiStatus() != 0) return status;
-  size_t returned = 4 + static_cast<size_t>(wire::getBe16(&buffer[2]));
-  if (returned > length) returned = length;
-  out.data(buffer.data(), returned);
-  describeVpdPage(buffer.data(), returned, out);
+  const size_t got = out.received(length);
+  std::string problem;
+  char line[96];
+  size_t claimed = got >= 4 ? 4 + static_cast<size_t>(wire::getBe16(&buffer[2])) : 0;
+  if (got < 4) {
+    std::snprintf(line, sizeof line, "%zu bytes arrived, fewer than the 4 of a page header", got);
+    problem = line;
+  } else if (buffer[1] != page) {
+    std::snprintf(line, sizeof line, "page %02xh arrived, page %02xh was asked for", buffer[1], page);
+    problem = line;
+  } else if (claimed > got && got < length) {
+    std::snprintf(line, sizeof line, "the page says it holds %zu bytes, %zu arrived", claimed, got);
+    problem = line;
+  }
+  out.data(buffer.data(), got);
+  if (!problem.empty()) {
+    errorLine("inquiry: response failed sanity checks: " + problem);
+    out.doc()["error"] = "response failed sanity checks: " + problem;
+    return exitMalformed;
+  }
+  describeVpdPage(buffer.data(), claimed < got ? claimed : got, out);
   return status;
 }
 
@@ -46,6 +65,8 @@ void describeStandardInquiry(const uint8_t* d, size_t n, Output& out) {
     out.doc()["short"] = true;
     return;
   }
+  // Fields that did not arrive whole are left out rather than shown cut.
+  const bool whole = n >= 36;
   unsigned qualifier = d[0] >> 5, pdt = d[0] & 0x1f;
   std::string vendor = field(d, n, 8, 16), product = field(d, n, 16, 32), revision = field(d, n, 32, 36);
   char buf[32];
@@ -54,10 +75,13 @@ void describeStandardInquiry(const uint8_t* d, size_t n, Output& out) {
              << "peripheral qualifier: " << qualifier << "\n"
              << "removable: " << ((d[1] & 0x80) ? "yes" : "no") << "\n"
              << "version: " << unsigned(d[2]) << "\n"
-             << "response data format: " << unsigned(d[3] & 0x0f) << "\n"
-             << "vendor: " << vendor << "\n"
-             << "product: " << product << "\n"
-             << "revision: " << revision << "\n";
+             << "response data format: " << unsigned(d[3] & 0x0f) << "\n";
+  if (whole)
+    out.text() << "vendor: " << vendor << "\n"
+               << "product: " << product << "\n"
+               << "revision: " << revision << "\n";
+  else
+    out.text() << "short inquiry data (" << n << " of 36 bytes): no vendor, product or revision\n";
   nlohmann::json& j = out.doc();
   j["peripheral_device_type"] = pdt;
   j["peripheral_device_type_text"] = deviceTypeText(pdt);
@@ -65,6 +89,10 @@ void describeStandardInquiry(const uint8_t* d, size_t n, Output& out) {
   j["removable"] = (d[1] & 0x80) != 0;
   j["version"] = d[2];
   j["response_data_format"] = d[3] & 0x0f;
+  if (!whole) {
+    j["short"] = true;
+    return;
+  }
   j["vendor"] = vendor;
   j["product"] = product;
   j["revision"] = revision;
@@ -77,8 +105,9 @@ int runInquiry(QXScsiTarget& target, const InquiryOptions& o, Output& out) {
   if (!rec) return out.commandFailure("INQUIRY", target);
   int status = out.commandOutcome(*rec);
   if (rec->scsiStatus() != 0) return status;
-  size_t returned = 5 + static_cast<size_t>(buffer[4]);
-  if (returned > sizeof buffer) returned = sizeof buffer;
+  const size_t got = out.received(sizeof buffer);
+  size_t returned = got >= 5 ? 5 + static_cast<size_t>(buffer[4]) : got;
+  if (returned > got) returned = got;
   out.data(buffer, returned);
   describeStandardInquiry(buffer, returned, out);
   return status;

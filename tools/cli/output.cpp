@@ -8,6 +8,7 @@
 #include "cli/exit_status.h"
 #include "cli/hex.h"
 #include "cli/sense_report.h"
+#include "qxscsi/backends/install.h"
 #include "qxscsi/commands.h"
 #include "qxscsi/target.h"
 #include "wire/status.h"
@@ -30,7 +31,63 @@ std::ostream& nullStream() {
 
 std::ostream& Output::text() { return options_.json ? nullStream() : std::cout; }
 
+namespace {
+
+const char* directionName(int direction) {
+  switch (direction) {
+    case QXScsi::dataIn_c:
+      return "data in";
+    case QXScsi::dataOut_c:
+      return "data out";
+    default:
+      return "no data";
+  }
+}
+
+}  // namespace
+
+size_t Output::received(size_t size) {
+  backends::CommandFacts facts;
+  if (target_ == nullptr || !backends::lastCommand(*target_, facts)) {
+    text() << "residual unknown: taking all " << size << " bytes of the buffer as received\n";
+    doc_["data_in"] = {{"requested", size}, {"received", size}, {"residual_known", false}};
+    return size;
+  }
+  size_t arrived = facts.transferred < size ? static_cast<size_t>(facts.transferred) : size;
+  doc_["data_in"] = {{"requested", size},
+                     {"received", arrived},
+                     {"residual_known", true},
+                     {"overflow", facts.overflow}};
+  return arrived;
+}
+
 int Output::commandOutcome(const QXScsiCmd& record) {
+  if (options_.verbose > 0) {
+    const unsigned char* cdb = nullptr;
+    unsigned char cdbLength = 0;
+    record.getCDB(cdb, cdbLength);
+    const unsigned char* data = nullptr;
+    unsigned long dataLength = 0;
+    int direction = QXScsi::noData_c;
+    record.getCmdData(data, dataLength, direction);
+    std::string cdbText;
+    char byte[4];
+    for (unsigned i = 0; i < cdbLength; ++i) {
+      std::snprintf(byte, sizeof byte, "%s%02x", i ? " " : "", cdb[i]);
+      cdbText += byte;
+    }
+    std::cerr << "    cdb: " << cdbText << "\n    " << directionName(direction) << ", " << dataLength
+              << " bytes\n";
+    backends::CommandFacts facts;
+    if (target_ != nullptr && backends::lastCommand(*target_, facts)) {
+      char ms[32];
+      std::snprintf(ms, sizeof ms, "%.3f", static_cast<double>(facts.duration.count()) / 1e6);
+      std::cerr << "    transferred: " << facts.transferred << " bytes, residual " << facts.residual
+                << (facts.overflow ? " (overflow)" : "") << ", " << ms << " ms\n";
+    } else {
+      std::cerr << "    transferred: unknown (the back-end keeps no facts)\n";
+    }
+  }
   unsigned char status = record.scsiStatus();
   unsigned char* sense = nullptr;
   unsigned char senseLen = 0;
@@ -63,7 +120,7 @@ int Output::commandFailure(const char* what, QXScsiTarget& target) {
   std::string line = std::string(what) + " failed: " + (hint.empty() ? "command not carried out" : hint) +
                      " (error " + std::to_string(error) + ")";
   errorLine(line);
-  doc_["error"] = line;
+  doc_["error"] = untrustedText(line);
   doc_["error_code"] = error;
   return exitStatusForFailure(error);
 }
@@ -76,12 +133,15 @@ void Output::data(const uint8_t* bytes, size_t length) {
 int Output::finish(int status) {
   if (options_.json) {
     doc_["exit_status"] = status;
-    std::cout << doc_.dump(2) << std::endl;
+    // Every device string is escaped already; replacing keeps a missed one from ending the run.
+    std::cout << doc_.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << std::endl;
   }
   return status;
 }
 
-void errorLine(const std::string& message) { std::fprintf(stderr, "qxscsi: %s\n", message.c_str()); }
+void errorLine(const std::string& message) {
+  std::fprintf(stderr, "qxscsi: %s\n", untrustedText(message).c_str());
+}
 
 bool buildParameters(const std::vector<std::string>& texts, std::vector<QXScsi::ParameterData>& out,
                      std::string& error) {

@@ -33,11 +33,18 @@ class Output {
   // Returned data: hex dump in text with --hex, and a hex string in JSON.
   void data(const uint8_t* bytes, size_t length);
 
+  // The target whose commands are reported (borrowed; set once it is open).
+  void setTarget(const QXScsiTarget* target) { target_ = target; }
+  // Bytes of a data-in buffer of `size` that arrived with the last command, from the back-end's
+  // facts (doc()["data_in"]); the whole buffer, with a line saying so, when it keeps none.
+  size_t received(size_t size);
+
   // Writes the JSON document when JSON is chosen; returns `status` unchanged.
   int finish(int status);
 
  private:
   const Options& options_;
+  const QXScsiTarget* target_ = nullptr;
   nlohmann::json doc_ = nlohmann::json::object();
 };
 

@@ -26,9 +26,9 @@ void supportedPages(const uint8_t* p, size_t n, Output& out) {
 }
 
 void serialNumber(const uint8_t* p, size_t n, Output& out) {
-  std::string serial;
-  for (size_t i = 4; i < n; ++i) serial += (p[i] >= 0x20 && p[i] < 0x7f) ? char(p[i]) : '.';
-  while (!serial.empty() && serial.back() == ' ') serial.pop_back();
+  size_t end = n;
+  while (end > 4 && (p[end - 1] == ' ' || p[end - 1] == 0)) --end;
+  std::string serial = untrustedText(p + 4, end - 4);
   out.text() << "unit serial number: " << serial << '\n';
   out.doc()["serial_number"] = serial;
 }
