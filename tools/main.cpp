@@ -53,8 +53,10 @@ int run(int argc, char** argv) {
   app.fallthrough();
   app.add_option("--param", o.params, "target parameter NAME=VALUE (repeatable)");
   app.add_option("--address", o.address, "BUS:TARGET:LUN of the device behind an adapter name //./scsiN:");
-  app.add_option("-t,--timeout", timeoutText,
-                 "timeout in seconds (1 to 86400) for the command sent; default: the device's own");
+  app.add_option(
+      "-t,--timeout", timeoutText,
+      "timeout in seconds (1 to 86400) for raw commands and each step of list --portal; default: the "
+      "device's own (10 s for list --portal)");
   app.add_flag("--json", o.json, "print one JSON document on stdout");
   app.add_flag("--hex", o.hex, "hex dump of returned data");
   app.add_flag("--trace", o.trace, "print the library's trace of the argument object to stderr");
