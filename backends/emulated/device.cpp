@@ -28,14 +28,20 @@ std::string hex(unsigned v) {
 }  // namespace
 
 Exchange::Exchange(unsigned lun, const Command& command, unsigned long expected)
-    : lun_(lun), cdb_(command.cdb), data_(command.data), expected_(expected) {
+    : lun_(lun),
+      cdb_(command.cdb),
+      data_(command.data),
+      room_(command.data ? command.length : 0),
+      expected_(expected) {
   outcome_.executed = true;
 }
 
 void Exchange::send(const unsigned char* bytes, unsigned long n) {
-  unsigned long k = std::min(n, expected_);
+  const unsigned long had = std::min(n, expected_);
+  const unsigned long k = std::min(had, room_);
   if (k > 0) std::memcpy(data_, bytes, k);
   outcome_.transferred = k;
+  outcome_.beyond = had - k;
 }
 
 void Exchange::fail(const Sense& sense) {
@@ -94,15 +100,23 @@ CommandResult Device::execute(unsigned lun, const Command& command) {
                         (shape.direction == QXScsi::dataIn_c ? "in (0)" : "out (1)");
       return refused;
     }
-    if (!command.data || command.length < shape.bytes) {
-      refused.refusal = "data buffer of " + std::to_string(command.data ? command.length : 0) +
-                        " bytes is smaller than the " + std::to_string(shape.bytes) + " bytes the CDB of " +
-                        hex(cdb[0]) + " asks for";
+    if (!command.data && command.length > 0) {
+      refused.refusal = "a data buffer of " + std::to_string(command.length) + " bytes without an address";
       return refused;
     }
   }
 
   Exchange x(lun, padded, shape.bytes);
+  const unsigned long room = command.data ? command.length : 0;
+  if (shape.bytes > room && shape.direction == QXScsi::dataOut_c && lun < lunCount()) {
+    // The data the CDB announces cannot all arrive, so the command cannot complete. A disk does
+    // not write part of it: as SBC-4 targets on iSCSI do (LIO rejects an underflow of a WRITE
+    // data CDB or an overflow of a control CDB with INVALID FIELD IN CDB), the command ends in
+    // CHECK CONDITION, ILLEGAL REQUEST, INVALID FIELD IN CDB (24h/00h), nothing written.
+    x.fail(Sense(illegalRequest_c, 0x24, 0x00));
+    lastSense_[lun] = x.outcome().sense;
+    return x.outcome();
+  }
   if (lun < lunCount()) {
     run(x);
     if (x.outcome().status == statusCheckCondition) lastSense_[lun] = x.outcome().sense;
@@ -196,9 +210,12 @@ std::vector<unsigned char> Device::designators(unsigned lun) const {
 std::vector<unsigned char> Device::vpdPage(unsigned char code, unsigned lun) const {
   std::vector<unsigned char> body;
   switch (code) {
-    case 0x00:
+    case 0x00: {
       body = {0x00, 0x80, 0x83};
+      std::vector<unsigned char> more = typePageCodes();
+      body.insert(body.end(), more.begin(), more.end());
       break;
+    }
     case 0x80: {
       std::string s = unitSerial(lun);
       body.assign(s.begin(), s.end());
@@ -207,8 +224,12 @@ std::vector<unsigned char> Device::vpdPage(unsigned char code, unsigned lun) con
     case 0x83:
       body = designators(lun);
       break;
-    default:
-      return {};
+    default: {
+      std::vector<unsigned char> codes = typePageCodes();
+      if (std::find(codes.begin(), codes.end(), code) == codes.end()) return {};
+      body = typePage(code, lun);
+      break;
+    }
   }
   std::vector<unsigned char> page = {peripheralType_, code, 0, 0};
   putBe16(&page[2], static_cast<uint32_t>(body.size()));

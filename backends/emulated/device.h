@@ -26,11 +26,14 @@ struct CommandResult {
   unsigned char status = wire::statusGood;
   std::vector<unsigned char> sense;
   unsigned long transferred = 0;
+  // Data-in bytes the device had beyond the host's buffer (an overflow residual); not sent.
+  unsigned long beyond = 0;
 };
 
 // The command in flight, handed to the command handlers of a device type.
 class Exchange {
  public:
+  // `expected`: bytes the CDB allows to move; a data-in buffer of fewer bytes takes what fits.
   Exchange(unsigned lun, const Command& command, unsigned long expected);
 
   unsigned lun() const { return lun_; }
@@ -41,7 +44,8 @@ class Exchange {
   // Bytes the CDB allows to move (allocation length, parameter list length or blocks).
   unsigned long expected() const { return expected_; }
 
-  // Data in: copies at most expected() of the `n` bytes to the host.
+  // Data in: of the `n` bytes, at most expected() go, as many as the host's buffer holds; the
+  // rest of them is counted as the overflow residual.
   void send(const unsigned char* bytes, unsigned long n);
   void send(const std::vector<unsigned char>& bytes) { send(bytes.data(), bytes.size()); }
 
@@ -56,6 +60,7 @@ class Exchange {
   unsigned lun_;
   const unsigned char* cdb_;
   unsigned char* data_;
+  unsigned long room_;  // bytes of the host's buffer
   unsigned long expected_;
   CommandResult outcome_;
 };
@@ -81,7 +86,9 @@ class Device {
 
   // Carries out `command` on logical unit `lun` (units beyond lunCount() answer as
   // unsupported units do). Refuses, untouched, a CDB shorter than its operation code
-  // needs and a buffer that cannot hold the transfer the CDB announces.
+  // needs, a transfer direction the command does not have and a transfer without a buffer.
+  // A data-in buffer shorter than the transfer receives its first bytes (the rest is the
+  // overflow residual); a data-out buffer shorter than the transfer answers CHECK CONDITION.
   CommandResult execute(unsigned lun, const Command& command);
 
   unsigned lunCount() const { return static_cast<unsigned>(lastSense_.size()); }
@@ -103,6 +110,10 @@ class Device {
   virtual void run(Exchange& x);
   // INQUIRY byte 5 (3PC and friends) and byte 1 (RMB).
   virtual unsigned char inquiryByte5() const { return 0; }
+  // The device type's own VPD pages: their codes (listed in page 00h after 00h, 80h and 83h,
+  // ascending) and the body of page `code` (without the 4-byte header).
+  virtual std::vector<unsigned char> typePageCodes() const { return {}; }
+  virtual std::vector<unsigned char> typePage(unsigned char, unsigned) const { return {}; }
   virtual bool removable() const { return false; }
 
  private:

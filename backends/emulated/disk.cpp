@@ -1,6 +1,7 @@
 // Block commands of the emulated direct-access device.
 #include "disk.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "wire/bytes.h"
@@ -17,16 +18,71 @@ Disk::Disk(const Options& options)
   for (Unit& u : units_) u.blocks.assign(capacity_ * block_, 0);
 }
 
-bool Disk::shapeOf(const unsigned char* cdb, Shape& s) const {
+namespace {
+
+bool isRead(unsigned char op) { return op == 0x08 || op == 0x28 || op == 0xA8 || op == 0x88; }
+bool isWrite(unsigned char op) { return op == 0x0A || op == 0x2A || op == 0xAA || op == 0x8A; }
+bool isVerify(unsigned char op) { return op == 0x2F || op == 0x8F; }
+unsigned byteCheck(const unsigned char* cdb) { return (cdb[1] >> 1) & 0x03; }
+
+// Commands a stopped unit does not carry out.
+bool needsMedium(unsigned char op) {
+  return op == 0x00 || isRead(op) || isWrite(op) || isVerify(op) || op == 0x35 || op == 0x91 || op == 0x83;
+}
+
+// Index of the highest bit set in `v` (not 0).
+int topBit(unsigned v) {
+  int b = 7;
+  while (b > 0 && !(v & (1u << b))) --b;
+  return b;
+}
+
+}  // namespace
+
+Disk::Extent Disk::extentOf(const unsigned char* cdb) const {
   switch (cdb[0]) {
+    case 0x08:  // READ(6), WRITE(6): 21-bit LBA, 0 blocks means 256
+    case 0x0A:
+      return {getBe24(cdb + 1) & 0x1FFFFFu, cdb[4] == 0 ? 256u : cdb[4]};
+    case 0xA8:  // READ(12), WRITE(12)
+    case 0xAA:
+      return {getBe32(cdb + 2), getBe32(cdb + 6)};
+    case 0x88:  // READ(16), WRITE(16), VERIFY(16), SYNCHRONIZE CACHE(16)
+    case 0x8A:
+    case 0x8F:
+    case 0x91:
+      return {getBe64(cdb + 2), getBe32(cdb + 10)};
+    default:  // the 10-byte forms
+      return {getBe32(cdb + 2), getBe16(cdb + 7)};
+  }
+}
+
+bool Disk::shapeOf(const unsigned char* cdb, Shape& s) const {
+  const unsigned char op = cdb[0];
+  const unsigned length = op < 0x20 ? 6 : op < 0x60 ? 10 : op < 0xA0 ? 16 : 12;
+  if (isRead(op) || isWrite(op)) {
+    s = {length, isRead(op) ? QXScsi::dataIn_c : QXScsi::dataOut_c,
+         static_cast<unsigned long>(extentOf(cdb).blocks * block_)};
+    return true;
+  }
+  switch (op) {
     case 0x25:  // READ CAPACITY(10)
       s = {10, QXScsi::dataIn_c, 8};
       return true;
-    case 0x28:  // READ(10)
-      s = {10, QXScsi::dataIn_c, getBe16(cdb + 7) * block_};
+    case 0x2F:  // VERIFY(10), VERIFY(16): data out only to compare
+    case 0x8F:
+      if (byteCheck(cdb) == 1)
+        s = {length, QXScsi::dataOut_c, static_cast<unsigned long>(extentOf(cdb).blocks * block_)};
+      else
+        s = {length, QXScsi::noData_c, 0};
       return true;
-    case 0x2A:  // WRITE(10)
-      s = {10, QXScsi::dataOut_c, getBe16(cdb + 7) * block_};
+    case 0x1B:  // START STOP UNIT
+    case 0x35:  // SYNCHRONIZE CACHE(10)
+    case 0x91:  // SYNCHRONIZE CACHE(16)
+      s = {length, QXScsi::noData_c, 0};
+      return true;
+    case 0x9E:  // SERVICE ACTION IN(16): READ CAPACITY(16) moves data, other actions are invalid
+      s = {16, QXScsi::dataIn_c, (cdb[1] & 0x1F) == 0x10 ? getBe32(cdb + 10) : 0u};
       return true;
     case 0x83:  // EXTENDED COPY
       s = {16, QXScsi::dataOut_c, getBe32(cdb + 10)};
@@ -40,13 +96,22 @@ bool Disk::shapeOf(const unsigned char* cdb, Shape& s) const {
 }
 
 void Disk::run(Exchange& x) {
-  switch (x.op()) {
+  const unsigned char op = x.op();
+  if (units_[x.lun()].stopped && needsMedium(op)) return x.fail(Sense(notReady_c, 0x04, 0x02));
+  if (isRead(op) || isWrite(op)) return readWrite(x, isWrite(op));
+  switch (op) {
+    case 0x1B:
+      return startStopUnit(x);
     case 0x25:
       return readCapacity(x);
-    case 0x28:
-      return readWrite(x, false);
-    case 0x2A:
-      return readWrite(x, true);
+    case 0x2F:
+    case 0x8F:
+      return verify(x);
+    case 0x35:
+    case 0x91:
+      return synchronizeCache(x);
+    case 0x9E:
+      return readCapacity16(x);
     case 0x83:
       return extendedCopy(x);
     case 0x84:
@@ -54,6 +119,19 @@ void Disk::run(Exchange& x) {
     default:
       return Device::run(x);
   }
+}
+
+// CDB byte where the transfer length of a block command begins.
+unsigned Disk::lengthField(unsigned char op) { return op < 0x20 ? 4 : op < 0x60 ? 7 : op < 0xA0 ? 10 : 6; }
+
+bool Disk::inRange(Exchange& x, const Extent& e) {
+  if (e.blocks > maxTransferBlocks_c) {
+    x.invalidField(lengthField(x.op()));  // more than VPD page B0h allows
+    return false;
+  }
+  if (e.lba < capacity_ && e.blocks <= capacity_ - e.lba) return true;
+  x.fail(Sense(illegalRequest_c, 0x21, 0x00));
+  return false;
 }
 
 void Disk::readCapacity(Exchange& x) {
@@ -65,21 +143,95 @@ void Disk::readCapacity(Exchange& x) {
   x.send(d, sizeof d);
 }
 
+void Disk::readCapacity16(Exchange& x) {
+  const unsigned char* cdb = x.cdb();
+  if ((cdb[1] & 0x1F) != 0x10) return x.invalidField(1, 4);
+  if (!(cdb[14] & 0x01) && getBe64(cdb + 2) != 0) return x.invalidField(2);
+  // Returned LBA, block length; no protection, one block per physical block, no provisioning.
+  unsigned char d[32] = {};
+  putBe64(d, capacity_ - 1);
+  putBe32(d + 8, static_cast<uint32_t>(block_));
+  x.send(d, sizeof d);
+}
+
 void Disk::readWrite(Exchange& x, bool write) {
   const unsigned char* cdb = x.cdb();
-  if (cdb[1] & 0xE0) return x.invalidField(1, 7);  // protection information is not offered
-  uint64_t lba = getBe32(cdb + 2);
-  uint64_t count = getBe16(cdb + 7);
-  if (lba >= capacity_ || lba + count > capacity_) return x.fail(Sense(illegalRequest_c, 0x21, 0x00));
-  if (count == 0) return;
-  unsigned char* medium = units_[x.lun()].blocks.data() + lba * block_;
-  unsigned long n = static_cast<unsigned long>(count * block_);
+  if (cdb[0] == 0x08 || cdb[0] == 0x0A) {
+    if (cdb[1] & 0xE0) return x.invalidField(1, 7);
+  } else {
+    // Protection information is not offered; DPO and FUA are accepted (every write is durable).
+    if (cdb[1] & 0xE0) return x.invalidField(1, 7);
+    if (cdb[1] & 0x05) return x.invalidField(1, topBit(cdb[1] & 0x05));
+  }
+  Extent e = extentOf(cdb);
+  if (!inRange(x, e)) return;
+  if (e.blocks == 0) return;
+  unsigned char* medium = units_[x.lun()].blocks.data() + e.lba * block_;
+  unsigned long n = static_cast<unsigned long>(e.blocks * block_);
   if (write) {
     std::memcpy(medium, x.out(), n);
     x.outcome().transferred = n;
   } else {
     x.send(medium, n);
   }
+}
+
+void Disk::verify(Exchange& x) {
+  const unsigned char* cdb = x.cdb();
+  if (cdb[1] & 0xE0) return x.invalidField(1, 7);  // VRPROTECT: no protection information
+  if (byteCheck(cdb) > 1) return x.invalidField(1, 2);
+  if (cdb[1] & 0x01) return x.invalidField(1, 0);
+  Extent e = extentOf(cdb);
+  if (!inRange(x, e)) return;
+  if (byteCheck(cdb) == 0 || e.blocks == 0) return;  // the medium always reads back
+  const unsigned char* medium = units_[x.lun()].blocks.data() + e.lba * block_;
+  const unsigned long n = static_cast<unsigned long>(e.blocks * block_);
+  x.outcome().transferred = n;
+  const unsigned char* mismatch = std::mismatch(medium, medium + n, x.out()).first;
+  if (mismatch != medium + n)  // the information field: offset of the first differing byte
+    x.fail(Sense(miscompare_c, 0x1D, 0x00).information(static_cast<uint32_t>(mismatch - medium)));
+}
+
+void Disk::synchronizeCache(Exchange& x) {
+  const unsigned char* cdb = x.cdb();
+  if (cdb[1] & 0xF9) return x.invalidField(1, topBit(cdb[1] & 0xF9));  // IMMED and SYNC_NV only
+  Extent e = extentOf(cdb);
+  if (e.blocks == 0 && e.lba < capacity_) return;  // 0 blocks: from the LBA to the end
+  // Nothing is cached: a valid range is already on the medium. No transfer limit applies.
+  if (e.lba >= capacity_ || e.blocks > capacity_ - e.lba) x.fail(Sense(illegalRequest_c, 0x21, 0x00));
+}
+
+void Disk::startStopUnit(Exchange& x) {
+  const unsigned char* cdb = x.cdb();
+  if (cdb[1] & 0xFE) return x.invalidField(1, topBit(cdb[1] & 0xFE));  // IMMED only
+  if (cdb[3] & 0x0F) return x.invalidField(3, 3);                      // power condition modifier
+  if (cdb[4] & 0xF0) return x.invalidField(4, 7);                      // power conditions
+  if (cdb[4] & 0x08) return x.invalidField(4, 3);
+  // START with or without LOEJ (load) starts the unit; without START (stop, or eject with LOEJ)
+  // it stops: the medium stays, unreadable until a start. NO_FLUSH changes nothing here.
+  units_[x.lun()].stopped = !(cdb[4] & 0x01);
+}
+
+std::vector<unsigned char> Disk::typePage(unsigned char code, unsigned) const {
+  std::vector<unsigned char> body;
+  switch (code) {
+    case 0xB0:  // Block Limits
+      body.assign(0x3C, 0);
+      putBe16(&body[2], 1);                    // optimal transfer length granularity: 1 block
+      putBe32(&body[4], maxTransferBlocks_c);  // maximum transfer length
+      putBe32(&body[8], optimalTransferBlocks_c);
+      break;
+    case 0xB1:  // Block Device Characteristics
+      body.assign(0x3C, 0);
+      putBe16(&body[0], 1);  // medium rotation rate: non-rotating medium
+      break;
+    case 0xB2:  // Logical Block Provisioning: no provisioning management of any kind
+      body.assign(4, 0);
+      break;
+    default:
+      break;
+  }
+  return body;
 }
 
 }  // namespace qxscsi::backends::emulated

@@ -8,13 +8,19 @@
 
 namespace qxscsi::backends::emulated {
 
-// Answers READ CAPACITY(10), READ(10), WRITE(10), EXTENDED COPY (LID1: identification
-// CSCD descriptors and block-to-block segments between the device's logical units) and
-// RECEIVE COPY RESULTS (COPY STATUS, OPERATING PARAMETERS), besides the common commands.
+// Answers READ CAPACITY(10/16), READ and WRITE (6/10/12/16), VERIFY(10/16), SYNCHRONIZE
+// CACHE(10/16), START STOP UNIT, EXTENDED COPY (LID1: identification CSCD descriptors and
+// block-to-block segments between the device's logical units) and RECEIVE COPY RESULTS (COPY
+// STATUS, OPERATING PARAMETERS), and VPD pages B0h, B1h and B2h, besides the common commands.
+// A stopped unit answers media access and TEST UNIT READY with NOT READY, INITIALIZING COMMAND
+// REQUIRED (04h/02h) until it is started.
 class Disk : public Device {
  public:
   static constexpr unsigned maxCscdDescriptors_c = 8;
   static constexpr unsigned maxSegmentDescriptors_c = 16;
+  // VPD page B0h: the most blocks one command moves, and the transfer size that suits best.
+  static constexpr uint32_t maxTransferBlocks_c = 65535;
+  static constexpr uint32_t optimalTransferBlocks_c = 128;
 
   explicit Disk(const Options& options);
 
@@ -26,6 +32,8 @@ class Disk : public Device {
   bool shapeOf(const unsigned char* cdb, Shape& shape) const override;
   void run(Exchange& x) override;
   unsigned char inquiryByte5() const override { return 0x08; }  // 3PC
+  std::vector<unsigned char> typePageCodes() const override { return {0xB0, 0xB1, 0xB2}; }
+  std::vector<unsigned char> typePage(unsigned char code, unsigned lun) const override;
 
  private:
   struct CopyStatus {
@@ -36,15 +44,31 @@ class Disk : public Device {
   struct Unit {
     std::vector<unsigned char> blocks;
     std::map<unsigned char, CopyStatus> copies;  // held results by list identifier
+    bool stopped = false;                        // by START STOP UNIT
+  };
+  // Where a block command starts and how many blocks it covers, read from its CDB.
+  struct Extent {
+    uint64_t lba = 0;
+    uint64_t blocks = 0;
   };
 
   void readCapacity(Exchange& x);
+  void readCapacity16(Exchange& x);
   void readWrite(Exchange& x, bool write);
+  void verify(Exchange& x);
+  void synchronizeCache(Exchange& x);
+  void startStopUnit(Exchange& x);
+  static unsigned lengthField(unsigned char op);
+  // False, with the answer given, when `e` moves more blocks than one command may (INVALID FIELD
+  // IN CDB) or reaches beyond the last block (LBA OUT OF RANGE).
+  bool inRange(Exchange& x, const Extent& e);
   void extendedCopy(Exchange& x);
   void receiveCopyResults(Exchange& x);
   // The logical unit whose designator the identification descriptor `d` (32 bytes)
   // names, or -1.
   int findUnit(const unsigned char* d) const;
+
+  Extent extentOf(const unsigned char* cdb) const;
 
   unsigned long capacity_;
   unsigned long block_;

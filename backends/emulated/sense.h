@@ -16,6 +16,7 @@ enum SenseKey : unsigned char {
   blankCheck_c = 0x8,
   copyAborted_c = 0xA,
   volumeOverflow_c = 0xD,
+  miscompare_c = 0xE,
 };
 
 // One fixed-format sense record (response code 70h, additional length 10, 18 bytes).

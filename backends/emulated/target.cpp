@@ -109,7 +109,13 @@ bool EmulatedTarget::executeCommand(QXScsiCmd& cmd, const QXScsiDevice&) {
   if (how.timedOut) return fail(cmd, commandTimeout_c, "the command timed out (hostile device)");
   if (!result.executed) return fail(cmd, invalidRequest_c, result.refusal);
   const unsigned long requested = command.direction == QXScsi::noData_c ? 0 : command.length;
-  commandFinished(requested - std::min(result.transferred, requested), false);
+  // More data than the buffer held is an overflow with the bytes beyond it as residual; data
+  // that did not fill the buffer an underflow.
+  const unsigned long sent = std::min(result.transferred, requested);
+  if (result.beyond > 0 && sent == requested)
+    commandFinished(result.beyond, true);
+  else
+    commandFinished(requested - sent, false);
   succeed();
   setCmdScsiStatus(cmd, result.status);
   if (!result.sense.empty() || how.deliverEmptySense)

@@ -44,7 +44,8 @@ TEST_F(EngineCommonTest, InquiryAllocationZeroMovesNothing) {
 
 TEST_F(EngineCommonTest, VpdSupportedPagesAndSerialNumber) {
   in(*disk, {0x12, 1, 0x00, 0, 64, 0}, buffer, 64);
-  EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 7), (Bytes{0x00, 0x00, 0x00, 0x03, 0x00, 0x80, 0x83}));
+  EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 10),
+            (Bytes{0x00, 0x00, 0x00, 0x06, 0x00, 0x80, 0x83, 0xB0, 0xB1, 0xB2}));  // the disk's own too
   CommandResult o = in(*disk, {0x12, 1, 0x80, 0, 64, 0}, buffer, 64, 1);
   EXPECT_EQ(o.transferred, 9u);
   EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 9),
@@ -68,7 +69,7 @@ TEST_F(EngineCommonTest, InquiryBadFieldsAnswerInvalidFieldWithFieldPointer) {
   Bytes s = sense(0x05, 0x24, 0x00);
   s[15] = 0xC0;  // SKSV, C/D
   s[17] = 2;     // byte 2
-  CommandResult o = in(*disk, {0x12, 1, 0xB0, 0, 64, 0}, buffer, 64);
+  CommandResult o = in(*disk, {0x12, 1, 0xB5, 0, 64, 0}, buffer, 64);
   EXPECT_EQ(o.status, 2);
   EXPECT_EQ(o.sense, s);
   EXPECT_EQ(o.transferred, 0u);
@@ -132,16 +133,32 @@ TEST_F(EngineCommonTest, UnsupportedLogicalUnit) {
   EXPECT_EQ(o.status, 0);
 }
 
-TEST_F(EngineCommonTest, ShortBufferIsRefusedAndLeftUntouched) {
+TEST_F(EngineCommonTest, ShortDataInBufferTakesTheFirstBytesAndCountsTheRest) {
+  // Was: refused untouched. A real target sends what the buffer holds and reports an overflow.
   Bytes cdb = {0x12, 0, 0, 0, 36, 0};
   unsigned char guarded[40];
   std::memset(guarded, 0xEE, sizeof guarded);
   CommandResult o = disk->execute(0, Command{cdb.data(), 6, 0, guarded + 2, 35});
-  EXPECT_FALSE(o.executed);
-  EXPECT_NE(o.refusal.find("35 bytes"), std::string::npos) << o.refusal;
-  EXPECT_NE(o.refusal.find("36 bytes"), std::string::npos) << o.refusal;
-  for (unsigned char c : guarded) EXPECT_EQ(c, 0xEE);
-  o = disk->execute(0, Command{cdb.data(), 6, 0, nullptr, 36});
+  ASSERT_TRUE(o.executed);
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(o.transferred, 35u);
+  EXPECT_EQ(o.beyond, 1u);
+  EXPECT_EQ(guarded[2], 0x00);  // peripheral type of a disk
+  EXPECT_EQ(guarded[36], '0');  // revision "0100", its last byte cut off
+  EXPECT_EQ(guarded[37], 0xEE);
+  EXPECT_EQ(guarded[1], 0xEE);
+  // The overflow is what the device had, not the allocation length: 36 bytes of 255 allowed.
+  cdb[4] = 255;
+  std::memset(guarded, 0xEE, sizeof guarded);
+  o = disk->execute(0, Command{cdb.data(), 6, 0, guarded + 2, 8});
+  EXPECT_EQ(o.transferred, 8u);
+  EXPECT_EQ(o.beyond, 28u);
+  EXPECT_EQ(guarded[10], 0xEE);
+  o = disk->execute(0, Command{cdb.data(), 6, 0, nullptr, 0});  // no buffer at all
+  EXPECT_TRUE(o.executed);
+  EXPECT_EQ(o.transferred, 0u);
+  EXPECT_EQ(o.beyond, 36u);
+  o = disk->execute(0, Command{cdb.data(), 6, 0, nullptr, 36});  // a length without a buffer
   EXPECT_FALSE(o.executed);
 }
 

@@ -76,14 +76,29 @@ TEST_F(EngineDiskTest, PastTheLastBlockIsLbaOutOfRangeAndMovesNothing) {
   EXPECT_EQ(o.transferred, 0u);
 }
 
-TEST_F(EngineDiskTest, BufferShorterThanTheBlocksIsRefused) {
+TEST_F(EngineDiskTest, ShortBufferReadsWhatFitsAndAShortWriteIsAnInvalidField) {
+  // Was: both refused. A read sends the first bytes, a write that cannot get its data ends in
+  // CHECK CONDITION with nothing written.
+  Bytes pattern(1024);
+  for (size_t i = 0; i < pattern.size(); ++i) pattern[i] = static_cast<unsigned char>(i * 5 + 1);
+  ASSERT_EQ(rw(0x2A, 0, 2, pattern).status, 0);
   Bytes data(1023, 0xEE);
   CommandResult o = rw(0x28, 0, 2, data);
-  EXPECT_FALSE(o.executed);
-  EXPECT_EQ(data, Bytes(1023, 0xEE));
-  o = rw(0x2A, 0, 2, data);
-  EXPECT_FALSE(o.executed);
-  EXPECT_EQ(disk.medium(0), Bytes(64 * 512, 0));
+  ASSERT_TRUE(o.executed);
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(o.transferred, 1023u);
+  EXPECT_EQ(o.beyond, 1u);
+  EXPECT_EQ(data, Bytes(pattern.begin(), pattern.begin() + 1023));
+  Bytes other(1023, 0x77);
+  o = rw(0x2A, 0, 2, other);
+  ASSERT_TRUE(o.executed);
+  EXPECT_EQ(o.status, 2);
+  EXPECT_EQ(o.sense, sense(0x05, 0x24, 0x00));
+  EXPECT_EQ(o.transferred, 0u);
+  EXPECT_TRUE(std::equal(pattern.begin(), pattern.end(), disk.medium(0).begin()));
+  Bytes last(18, 0);
+  EXPECT_EQ(in(*device, {0x03, 0, 0, 0, 18, 0}, last, 18).status, 0);  // REQUEST SENSE has it
+  EXPECT_EQ(last, sense(0x05, 0x24, 0x00));
 }
 
 TEST_F(EngineDiskTest, ProtectionFieldIsInvalid) {

@@ -137,8 +137,8 @@ TEST_F(EngineTapeTest, SpaceFilemarksForwardAndBackward) {
   EXPECT_EQ(space(1, 1).status, 0);
   EXPECT_EQ(position(), 3u);
   EXPECT_EQ(space(1, -1).status, 0);
-  EXPECT_EQ(position(), 2u);  // on the beginning side of the mark
-  CommandResult o = space(1, 2);    // one mark ahead, then end of data
+  EXPECT_EQ(position(), 2u);      // on the beginning side of the mark
+  CommandResult o = space(1, 2);  // one mark ahead, then end of data
   EXPECT_EQ(o.sense, withInfo(sense(0x08, 0x00, 0x05), 1));
   EXPECT_EQ(position(), 4u);
   EXPECT_EQ(space(0, 0).status, 0);
@@ -185,8 +185,10 @@ TEST_F(EngineTapeTest, ReadPositionShortFormByteForByte) {
   expected[11] = 3;
   EXPECT_EQ(buffer, expected);
   EXPECT_EQ(in(*tape, {0x34, 6, 0, 0, 0, 0, 0, 0, 32, 0}, buffer, 32).sense[12], 0x24);
-  o = in(*tape, {0x34, 0, 0, 0, 0, 0, 0, 0, 0, 0}, buffer, 19);
-  EXPECT_FALSE(o.executed);
+  o = in(*tape, {0x34, 0, 0, 0, 0, 0, 0, 0, 0, 0}, buffer, 19);  // was refused: now 19 bytes arrive
+  EXPECT_TRUE(o.executed);
+  EXPECT_EQ(o.transferred, 19u);
+  EXPECT_EQ(o.beyond, 1u);
 }
 
 TEST_F(EngineTapeTest, FixedBlockModeAndSetmarksAreInvalidFields) {

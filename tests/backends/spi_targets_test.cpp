@@ -334,5 +334,56 @@ TEST_F(SpiTargetsTest, AssignedTargetsShareOneOpeningAndCloseTogether) {
   EXPECT_TRUE(r);
 }
 
+TEST_F(SpiTargetsTest, ResidualsOfShortAndLongBuffersOnTheDisk) {
+  QXScsiSPITarget t("emulated:disk");
+  ASSERT_TRUE(t.valid());
+  Bytes pattern(1024);
+  for (size_t i = 0; i < pattern.size(); ++i) pattern[i] = static_cast<unsigned char>(i * 11 + 3);
+  Record w = rw(t, true, 4, 2, pattern);
+  ASSERT_TRUE(w && w->scsiStatus() == 0);
+  struct Case {
+    const char* what;
+    Bytes cdb;
+    unsigned long buffer;
+    bool overflow;
+    unsigned long residual, transferred;
+  };
+  const Case cases[] = {
+      {"INQUIRY of 36 into 8", {0x12, 0, 0, 0, 36, 0}, 8, true, 28, 8},
+      {"INQUIRY of 255 into 8: 36 bytes to send", {0x12, 0, 0, 0, 255, 0}, 8, true, 28, 8},
+      {"INQUIRY of 36 into 64", {0x12, 0, 0, 0, 36, 0}, 64, false, 28, 36},
+      {"READ(10) of 2 blocks into 1000", {0x28, 0, 0, 0, 0, 4, 0, 0, 2, 0}, 1000, true, 24, 1000},
+      {"READ(10) of 2 blocks into 1024", {0x28, 0, 0, 0, 0, 4, 0, 0, 2, 0}, 1024, false, 0, 1024},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Bytes buffer(c.buffer + 16, 0xEE);
+    QXScsiAnyArgs args(c.cdb.data(), static_cast<unsigned char>(c.cdb.size()), buffer.data(), c.buffer, 0);
+    Record r(t.cmdCall(args, 0));
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->scsiStatus(), 0);
+    CommandFacts facts;
+    ASSERT_TRUE(lastCommand(t, facts));
+    EXPECT_EQ(facts.overflow, c.overflow);
+    EXPECT_EQ(facts.residual, c.residual);
+    EXPECT_EQ(facts.transferred, c.transferred);
+    EXPECT_EQ(Bytes(buffer.begin() + c.transferred, buffer.end()),
+              Bytes(buffer.size() - c.transferred, 0xEE));
+    if (c.cdb[0] == 0x28) {
+      EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + c.transferred),
+                Bytes(pattern.begin(), pattern.begin() + c.transferred));
+    }
+  }
+  // A write whose data cannot all arrive is an answer, not a failure: INVALID FIELD IN CDB.
+  Bytes half(512, 0x01);
+  Record w2 = call(t, {0x2A, 0, 0, 0, 0, 4, 0, 0, 2, 0}, &half, 1);
+  ASSERT_TRUE(w2);
+  EXPECT_EQ(w2->scsiStatus(), 2);
+  EXPECT_EQ(senseOf(*w2), fixedSense(0x05, 0x24, 0x00));
+  Bytes back(1024, 0);
+  Record r = rw(t, false, 4, 2, back);
+  EXPECT_EQ(back, pattern);
+}
+
 }  // namespace
 }  // namespace qxscsi::backends
