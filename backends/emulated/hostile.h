@@ -2,7 +2,7 @@
 // command, the way broken or overloaded hardware does, so that hosts can be tested against it.
 //
 //   lengths      returned data claims more than it holds (INQUIRY additional length, VPD page
-//                length, LUN LIST LENGTH, REQUEST SENSE additional length, MODE SENSE data length,
+//                length, LUN LIST LENGTH, REQUEST SENSE additional length,
 //                RECEIVE COPY RESULTS available data), and only part of the data arrives
 //   descriptors  VPD pages whose page length and first descriptor length run past what arrives
 //   sense0, sense1, sense17, sense18, sense255
