@@ -1,10 +1,8 @@
 // Internal: the table-driven device-name search behind QXScsi::getScsiDeviceName.
-// Not installed; exported only so that the search can be tested with tables of its own.
+// Not installed and not exported: the tests reach it with tables of their own through qxscsi_internal.
 #pragma once
 
 #include <string>
-
-#include "qxscsi/export.h"
 
 namespace qxscsi::naming {
 
@@ -18,7 +16,7 @@ struct DeviceNamePattern {
 // Probes the names of every row whose key is patternKey (every row for -1) with an SPI
 // target each and answers whether one reports adapter/bus/target/lun; name is emptied first
 // and receives the last matching row's name. Reads table; owns nothing it is given.
-QXSCSI_EXPORT bool searchDeviceName(const DeviceNamePattern* table, std::string& name, int adapter, int bus,
-                                    int target, int lun, int patternKey);
+bool searchDeviceName(const DeviceNamePattern* table, std::string& name, int adapter, int bus, int target,
+                      int lun, int patternKey);
 
 }  // namespace qxscsi::naming
