@@ -7,6 +7,7 @@ namespace qxscsi::backends {
 
 const char* iscsiInitiatorNameParam() { return "iscsi_initiator_name"; }
 const char* iscsiLoginTimeoutParam() { return "iscsi_login_timeout"; }
+const char* iscsiUnitAttentionParam() { return "iscsi_unit_attention"; }
 const char* iscsiDefaultInitiatorName() { return "iqn.2026-12.org.qxscsi:initiator"; }
 
 namespace {

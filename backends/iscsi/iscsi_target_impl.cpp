@@ -21,6 +21,28 @@ constexpr unsigned char kInquiryLength = 36;
 constexpr unsigned char kPeripheralQualifierNotPresent = 0x60;  // qualifier 011b: no LUN here
 constexpr unsigned char kIllegalRequest = 0x05;
 constexpr unsigned char kLunNotSupported = 0x25;  // ASC: LOGICAL UNIT NOT SUPPORTED
+constexpr unsigned char kUnitAttention = 0x06;
+
+using Clock = std::chrono::steady_clock;
+
+// Sense key and ASC of an answer's sense bytes, fixed or descriptor format (0 when absent).
+struct SenseCodes {
+  unsigned char key = 0;
+  unsigned char asc = 0;
+};
+
+SenseCodes senseCodes(const Completion& done) {
+  SenseCodes c;
+  unsigned char format = done.senseStored ? done.sense[0] & 0x7E : 0;
+  if (format == 0x70 && done.senseStored >= 3) {
+    c.key = done.sense[2] & 0x0F;
+    if (done.senseStored >= 13) c.asc = done.sense[12];
+  } else if (format == 0x72 && done.senseStored >= 3) {
+    c.key = done.sense[1] & 0x0F;
+    c.asc = done.sense[2];
+  }
+  return c;
+}
 
 }  // namespace
 
@@ -74,8 +96,10 @@ bool IscsiTargetImpl::open(const char* name) {
   std::string why;
   if (!parseUrl(text, &url_, &why)) return fail(invalidRequest_c, why);
 
-  LoginRequest request{url_, initiator_, loginTimeout_, transport_ == kTransportIser};
+  LoginRequest request{url_, initiator_, loginTimeout_, transport_ == kTransportIser, wireLun(url_.lun)};
+  Clock::time_point loginStart;
   for (int attempt = 0;; ++attempt) {
+    loginStart = Clock::now();
     std::unique_ptr<Session> s = factory_ ? factory_() : nullptr;
     if (!s) return fail(outOfResources_c, "cannot create an iSCSI session");
     SessionResult o = s->login(request);
@@ -87,7 +111,8 @@ bool IscsiTargetImpl::open(const char* name) {
     if (o != SessionResult::connectFailed || attempt >= retries_) return failWith(o, s->message());
     std::this_thread::sleep_for(std::chrono::milliseconds(retryDelayMs_));
   }
-  if (!probeLun()) {
+  if (!probeLun() ||
+      (clearUnitAttentions_ && !clearUnitAttentions(loginStart + std::chrono::seconds(loginTimeout_)))) {
     session_->logout(kLogoutTimeout);
     session_.reset();
     return false;
@@ -98,7 +123,7 @@ bool IscsiTargetImpl::open(const char* name) {
 }
 
 // Logging in proves the target; INQUIRY proves the LUN (it neither reports nor clears a unit
-// attention, so the first command of the caller still sees it).
+// attention).
 bool IscsiTargetImpl::probeLun() {
   unsigned char cdb[6];
   wire::inquiryCdb(cdb, false, 0, kInquiryLength);
@@ -111,12 +136,30 @@ bool IscsiTargetImpl::probeLun() {
   if (done.status == wire::statusGood && done.residual <= kInquiryLength - 1 &&
       (data[0] & 0xE0) == kPeripheralQualifierNotPresent)
     return fail(deviceNotFound_c, where + " does not exist");
-  bool fixed = done.senseStored >= 13 && (done.sense[0] & 0x7E) == 0x70;
-  bool descriptor = done.senseStored >= 3 && (done.sense[0] & 0x7E) == 0x72;
-  unsigned char key = fixed ? done.sense[2] & 0x0F : descriptor ? done.sense[1] & 0x0F : 0;
-  unsigned char asc = fixed ? done.sense[12] : descriptor ? done.sense[2] : 0;
-  if (done.status == wire::statusCheckCondition && key == kIllegalRequest && asc == kLunNotSupported)
+  SenseCodes sense = senseCodes(done);
+  if (done.status == wire::statusCheckCondition && sense.key == kIllegalRequest &&
+      sense.asc == kLunNotSupported)
     return fail(deviceNotFound_c, where + " is not supported by the target");
+  return true;
+}
+
+// A new I_T nexus answers its first command with a unit attention (power on, reset, bus device
+// reset...): TEST UNIT READY takes them, so that the caller's first command is answered about
+// itself. Only unit attentions are taken, at most kMaxUnitAttentions, and only while the login
+// time lasts; any other answer (NOT READY, RESERVATION CONFLICT, BUSY...) and a unit attention
+// beyond those are left for the caller. A failure of the session is a failure of the opening.
+bool IscsiTargetImpl::clearUnitAttentions(std::chrono::steady_clock::time_point deadline) {
+  unsigned char cdb[6] = {};  // TEST UNIT READY
+  for (int sent = 0; sent < kMaxUnitAttentions; ++sent) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) break;
+    unsigned long seconds = static_cast<unsigned long>((left + 999) / 1000);
+    Command c{cdb, sizeof cdb, QXScsi::noData_c, nullptr, 0, seconds};
+    Completion done;
+    SessionResult o = session_->execute(c, &done);
+    if (o != SessionResult::ok) return failWith(o, session_->message());
+    if (done.status != wire::statusCheckCondition || senseCodes(done).key != kUnitAttention) break;
+  }
   return true;
 }
 
@@ -195,6 +238,12 @@ void IscsiTargetImpl::overrideDefaultBehavior(const std::vector<QXScsi::Paramete
   }
   QXScsi::getParameter(backends::iscsiInitiatorNameParam(), v, params);
   if (!v.empty()) initiator_ = v;
+  QXScsi::getParameter(backends::iscsiUnitAttentionParam(), v, params);
+  if (v == "clear" || v == "report")
+    clearUnitAttentions_ = v == "clear";
+  else if (!v.empty())
+    parameterError_ =
+        "bad " + std::string(backends::iscsiUnitAttentionParam()) + " '" + v + "' (clear or report)";
 }
 
 }  // namespace qxscsi::backends::iscsi

@@ -1,6 +1,7 @@
 // The iSCSI target implementation: one LUN of an iSCSI target, reached through a Session.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,8 +22,9 @@ class IscsiTargetImpl : public ImplementationBase {
   static constexpr unsigned long kDefaultCommandTimeout = 30;
   static constexpr unsigned long kLogoutTimeout = 5;
   static constexpr int kMaxRetries = 100;
-  static constexpr int kTransportTcp = 1;   // "scsi_transport_type" 1: iSCSI over TCP (default)
-  static constexpr int kTransportIser = 2;  // "scsi_transport_type" 2: iSCSI over RDMA (iSER)
+  static constexpr int kMaxUnitAttentions = 10;  // TEST UNIT READYs after login, at most
+  static constexpr int kTransportTcp = 1;        // "scsi_transport_type" 1: iSCSI over TCP (default)
+  static constexpr int kTransportIser = 2;       // "scsi_transport_type" 2: iSCSI over RDMA (iSER)
 
   // Sessions over libiscsi.
   IscsiTargetImpl();
@@ -52,6 +54,7 @@ class IscsiTargetImpl : public ImplementationBase {
  private:
   bool open(const char* name);
   bool probeLun();
+  bool clearUnitAttentions(std::chrono::steady_clock::time_point deadline);
   bool failWith(SessionResult result, const std::string& text);
 
   SessionFactory factory_;
@@ -62,6 +65,7 @@ class IscsiTargetImpl : public ImplementationBase {
   unsigned long loginTimeout_ = kDefaultLoginTimeout;
   int retries_ = 0;
   int transport_ = kTransportTcp;
+  bool clearUnitAttentions_ = true;  // "iscsi_unit_attention": "clear" (default) or "report"
   unsigned retryDelayMs_ = 1000;
   std::string parameterError_;
 };

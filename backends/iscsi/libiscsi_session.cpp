@@ -161,7 +161,7 @@ SessionResult LibiscsiSession::connectAndLogin(const LoginRequest& r, bool disco
   SigpipeGuard guard;
   auto deadline = deadlineAfter(r.timeoutSeconds);
   portal_ = r.url.portal();
-  lun_ = r.url.lun;
+  lun_ = r.wireLun;
   ctx_ = iscsi_create_context(r.initiatorName.c_str());
   if (!ctx_) return fail(SessionResult::noResources, "cannot create an iSCSI context");
   // Reconnects would replay commands already sent (a tape would write twice): never.

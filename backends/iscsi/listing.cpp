@@ -19,8 +19,14 @@ std::vector<int> parseReportLuns(const unsigned char* data, std::size_t received
   std::uint32_t listLength = wire::getBe32(data);
   std::size_t end = std::min<std::size_t>(received, 8 + std::size_t(listLength));
   for (std::size_t at = 8; at + 8 <= end; at += 8) {
-    unsigned method = data[at] >> 6;
-    if (method == 0 || method == 1) luns.push_back(static_cast<int>(wire::getBe16(data + at) & 0x3FFF));
+    const unsigned char* e = data + at;
+    // Single-level LUNs only: a second level (bytes 2-7) is not reachable through a URL's LUN.
+    if (std::any_of(e + 2, e + 8, [](unsigned char b) { return b != 0; })) continue;
+    unsigned method = e[0] >> 6;
+    if (method == 0 && e[0] == 0)
+      luns.push_back(e[1]);  // peripheral, bus 0: LUN 0-255 (another bus is no LUN of ours)
+    else if (method == 1)
+      luns.push_back(((e[0] & 0x3F) << 8) | e[1]);  // flat space: LUN 0-16383
   }
   return luns;
 }

@@ -32,6 +32,7 @@ struct LoginRequest {
   std::string initiatorName;
   unsigned long timeoutSeconds = 10;  // connect plus login; never 0
   bool iser = false;                  // iSER (RDMA) instead of TCP
+  int wireLun = 0;                    // the LUN field of the commands: wireLun(url.lun)
 };
 
 // One command. The session reads cdb and (for dataOut_c) data, and writes the device's

@@ -18,6 +18,11 @@ struct Url {
   std::string portal() const;
 };
 
+// The LUN field libiscsi takes for a URL's LUN (0-16383): libiscsi 1.19 puts its int into bytes
+// 0-1 of the PDU's LUN field as is, so 0-255 go as peripheral addressing (bus 0) and 256-16383
+// get flat space addressing (01b in the top two bits) here; as is, 300 would be bus 1, LUN 44.
+constexpr int wireLun(int lun) { return lun <= 255 ? lun : 0x4000 | lun; }
+
 // The prefix that marks a device name as an iSCSI URL.
 constexpr const char* kUrlScheme = "iscsi://";
 

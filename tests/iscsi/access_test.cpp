@@ -2,8 +2,13 @@
 // parameters, the LUN probe, release and the reported address.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <utility>
+#include <vector>
+
 #include "fake_session.h"
 #include "iscsi_target_impl.h"
+#include "qxscsi/commands.h"
 #include "qxscsi/parameters.h"
 #include "qxscsiplatform/errors.h"
 
@@ -145,7 +150,7 @@ TEST_F(IscsiAccessTest, BadParameterValuesFailTheNextAccessWithoutLogin) {
 
 TEST_F(IscsiAccessTest, ProbeIsOneStandardInquiry) {
   ASSERT_TRUE(impl.access(kUrl, -1));
-  ASSERT_EQ(script.commands.size(), 1u);
+  ASSERT_EQ(script.commands.size(), 2u);  // then one TEST UNIT READY, answered GOOD
   const auto& c = script.commands[0];
   EXPECT_EQ(c.cdb, (std::vector<unsigned char>{0x12, 0, 0, 0, 36, 0}));
   EXPECT_EQ(c.direction, 0);
@@ -191,7 +196,7 @@ TEST_F(IscsiAccessTest, OtherProbeAnswersLeaveTheLunOpen) {
   EXPECT_TRUE(impl.access(kUrl, -1));
   script.onExecute = [](const Command& c, Completion* done) {
     *done = Completion();
-    c.data[0] = 0x21;
+    if (c.length) c.data[0] = 0x21;  // the TEST UNIT READY after login carries no data
     return SessionResult::ok;
   };
   EXPECT_TRUE(impl.access(kUrl, -1));
@@ -252,12 +257,180 @@ TEST_F(IscsiAccessTest, AddressIsBusZeroTargetZeroAndTheUrlsLun) {
   EXPECT_TRUE(impl.accessScsiTarget(QXScsiDevice(std::string("iscsi://h/iqn.x:y/5"))));
 }
 
+// libiscsi sends the int it is given as bytes 0-1 of the LUN field: 0-255 go as peripheral
+// addressing, 256-16383 with flat space addressing; above that the URL is refused unsent.
+TEST_F(IscsiAccessTest, EachLunReachesTheSessionInItsAddressingMethod) {
+  const std::pair<const char*, int> cases[] = {{"0", 0x0000},      {"1", 0x0001},       {"255", 0x00FF},
+                                               {"256", 0x4100},    {"300", 0x412C},     {"16383", 0x7FFF},
+                                               {"16384", -1},      {"65535", -1},       {"-1", -1}};
+  for (auto [lun, field] : cases) {
+    script.loginRequests.clear();
+    std::string url = std::string("iscsi://h/iqn.x:y/") + lun;
+    bool opened = impl.access(url.c_str(), -1);
+    if (field < 0) {
+      EXPECT_FALSE(opened) << lun;
+      EXPECT_EQ(impl.implementationError(), invalidRequest_c) << lun;
+      EXPECT_TRUE(script.loginRequests.empty()) << lun;
+      continue;
+    }
+    ASSERT_TRUE(opened) << lun;
+    ASSERT_EQ(script.loginRequests.size(), 1u);
+    EXPECT_EQ(script.loginRequests[0].wireLun, field) << lun;
+    EXPECT_EQ(script.loginRequests[0].url.lun, std::stoi(lun)) << lun;
+  }
+}
+
 TEST_F(IscsiAccessTest, LunsBeyondOneByteHaveNoAddress) {
   ASSERT_TRUE(impl.access("iscsi://h/iqn.x:y/300", -1));
   QXScsiAddress a;
   bool flag = false;
   EXPECT_FALSE(impl.getScsiAddress(a, flag));
   EXPECT_EQ(impl.implementationError(), noScsiAddress_c);
+}
+
+// A fresh I_T nexus answers its first command with a unit attention: the opening clears them
+// with TEST UNIT READY, so that the caller's first command is answered about itself.
+class IscsiUnitAttentionTest : public IscsiAccessTest {
+ protected:
+  // Answers INQUIRY with a present disk, and each TEST UNIT READY with the next scripted answer
+  // (GOOD once the script is used up); the first command after the opening is answered by the
+  // script too.
+  void answers(std::vector<std::function<SessionResult(Completion*)>> turAnswers) {
+    script.onExecute = [this, a = std::move(turAnswers)](const Command& c, Completion* done) mutable {
+      if (c.cdb[0] == 0x12) {
+        *done = Completion();
+        std::memset(c.data, 0, c.length);
+        return SessionResult::ok;
+      }
+      ++turs;
+      if (next < a.size()) return a[next++](done);
+      *done = Completion();
+      return SessionResult::ok;
+    };
+  }
+  static SessionResult ua(Completion* done) { return checkCondition(done, 0x06, 0x29, 0x00); }
+  std::size_t turCount() const {
+    std::size_t n = 0;
+    for (const auto& c : script.commands)
+      if (c.cdb == std::vector<unsigned char>{0, 0, 0, 0, 0, 0} && c.direction == QXScsi::noData_c &&
+          c.length == 0)
+        ++n;
+    return n;
+  }
+  // Sends TEST UNIT READY as the caller; its status and sense key.
+  std::pair<int, int> callersTur() {
+    unsigned char cdb[6] = {};
+    QXScsiCmd cmd(cdb, 6, nullptr, 0, QXScsi::noData_c);
+    EXPECT_TRUE(impl.executeCommand(cmd, QXScsiDevice()));
+    return {cmd.scsiStatus(), cmd.scsiStatus() == 2 ? int(cmd.senseData().senseKey()) : -1};
+  }
+
+  std::size_t next = 0;
+  int turs = 0;
+};
+
+TEST_F(IscsiUnitAttentionTest, UnitAttentionsAfterLoginAreClearedBeforeTheCallersFirstCommand) {
+  auto descriptorUa = [](Completion* done) {
+    *done = Completion();
+    done->status = 2;
+    const unsigned char d[8] = {0x72, 0x06, 0x2A, 0x01, 0, 0, 0, 0};
+    std::memcpy(done->sense, d, sizeof d);
+    done->senseStored = done->senseReported = sizeof d;
+    return SessionResult::ok;
+  };
+  answers({ua, descriptorUa});
+  ASSERT_TRUE(impl.access(kUrl, -1));
+  EXPECT_EQ(turCount(), 3u);  // two unit attentions, then GOOD
+  EXPECT_EQ(script.commands[0].cdb[0], 0x12);
+  for (const auto& c : script.commands) EXPECT_LE(c.timeout, IscsiTargetImpl::kDefaultLoginTimeout);
+  EXPECT_EQ(callersTur(), std::make_pair(0, -1));
+}
+
+TEST_F(IscsiUnitAttentionTest, AtMostTenTestUnitReadiesAndTheEleventhUnitAttentionIsTheCallers) {
+  answers(std::vector<std::function<SessionResult(Completion*)>>(11, ua));
+  ASSERT_TRUE(impl.access(kUrl, -1));
+  EXPECT_EQ(turCount(), 10u);
+  EXPECT_EQ(impl.implementationError(), 0);
+  EXPECT_EQ(callersTur(), std::make_pair(2, 6));
+  EXPECT_EQ(callersTur(), std::make_pair(0, -1));
+}
+
+TEST_F(IscsiUnitAttentionTest, OtherAnswersStopTheClearingAndAreLeftForTheCaller) {
+  const std::pair<const char*, std::function<SessionResult(Completion*)>> cases[] = {
+      {"not ready", [](Completion* d) { return checkCondition(d, 0x02, 0x04, 0x01); }},
+      {"medium not present", [](Completion* d) { return checkCondition(d, 0x02, 0x3A, 0x00); }},
+      {"reservation conflict",
+       [](Completion* d) {
+         *d = Completion();
+         d->status = 0x18;
+         return SessionResult::ok;
+       }},
+      {"busy",
+       [](Completion* d) {
+         *d = Completion();
+         d->status = 0x08;
+         return SessionResult::ok;
+       }},
+      {"check condition without sense",
+       [](Completion* d) {
+         *d = Completion();
+         d->status = 2;
+         return SessionResult::ok;
+       }},
+      {"truncated fixed sense with key 6",
+       [](Completion* d) {
+         checkCondition(d, 0x06, 0x29, 0);
+         d->senseStored = d->senseReported = 2;
+         return SessionResult::ok;
+       }},
+  };
+  for (const auto& [what, answer] : cases) {
+    script.commands.clear();
+    next = 0;
+    answers({ua, answer, answer});
+    EXPECT_TRUE(impl.access(kUrl, -1)) << what;
+    EXPECT_EQ(turCount(), 2u) << what;
+    EXPECT_NE(callersTur().first, 0) << what;
+  }
+}
+
+TEST_F(IscsiUnitAttentionTest, ReportKeepsThemForTheCaller) {
+  params({{"iscsi_unit_attention", "report"}});
+  answers({ua});
+  ASSERT_TRUE(impl.access(kUrl, -1));
+  EXPECT_EQ(turCount(), 0u);
+  EXPECT_EQ(callersTur(), std::make_pair(2, 6));
+
+  params({{"iscsi_unit_attention", "clear"}});
+  next = 0;
+  script.commands.clear();
+  ASSERT_TRUE(impl.access(kUrl, -1));
+  EXPECT_EQ(turCount(), 2u);
+}
+
+TEST_F(IscsiUnitAttentionTest, OtherValuesAreParameterErrors) {
+  for (const char* v : {"Clear", "none", "1", " report"}) {
+    params({{"iscsi_unit_attention", v}});
+    EXPECT_FALSE(impl.access(kUrl, -1)) << v;
+    EXPECT_EQ(impl.implementationError(), invalidRequest_c);
+    EXPECT_NE(hint().find("iscsi_unit_attention"), std::string::npos) << hint();
+  }
+  EXPECT_EQ(script.loginCalls, 0);
+}
+
+TEST_F(IscsiUnitAttentionTest, FailureDuringTheClearingFailsTheOpening) {
+  const std::pair<SessionResult, long> cases[] = {{SessionResult::timeout, commandTimeout_c},
+                                                  {SessionResult::dropped, establishedConnectionFailed_c}};
+  for (auto [result, error] : cases) {
+    next = 0;
+    script.message = "lost " + std::to_string(error);
+    answers({ua, [o = result](Completion*) { return o; }});
+    EXPECT_FALSE(impl.access(kUrl, -1));
+    EXPECT_EQ(impl.implementationError(), error);
+    EXPECT_EQ(hint(), script.message);
+    EXPECT_FALSE(impl.isOpen());
+    EXPECT_EQ(script.sessionsAlive, 0);
+  }
 }
 
 }  // namespace

@@ -32,6 +32,25 @@ TEST_F(IscsiListingTest, PeripheralAndFlatEntries) {
   EXPECT_EQ(parseReportLuns(d.data(), d.size()), (std::vector<int>{0, 1, 300, 255}));
 }
 
+// Each addressing method decoded by its own rule: a peripheral entry names a bus in byte 0, and
+// only bus 0 is a single-level LUN; flat space holds 14 bits.
+TEST_F(IscsiListingTest, EntriesDecodedByTheirAddressingMethod) {
+  const std::pair<std::vector<unsigned char>, std::vector<int>> cases[] = {
+      {{0x01, 0x2C}, {}},                   // peripheral, bus 1: not LUN 300
+      {{0x3F, 0xFF}, {}},                   // peripheral, bus 63
+      {{0x40, 0x00}, {0}},                  // flat space 0
+      {{0x40, 0xFF}, {255}},                // flat space 255
+      {{0x41, 0x00}, {256}},                // flat space 256
+      {{0x7F, 0xFF}, {16383}},              // flat space, the largest
+      {{0x00, 0x05, 0x00, 0x01}, {}},       // a second level: not single-level
+      {{0x40, 0x05, 0, 0, 0, 0, 0, 1}, {}}, // the same in the last byte
+  };
+  for (const auto& [entry, luns] : cases) {
+    auto d = answer(8, {entry});
+    EXPECT_EQ(parseReportLuns(d.data(), d.size()), luns) << int(entry[0]) << " " << int(entry[1]);
+  }
+}
+
 TEST_F(IscsiListingTest, OtherAddressingMethodsAreSkipped) {
   auto d = answer(24, {{0x80, 0x01}, {0xC0, 0x02}, {0x00, 0x07}});
   EXPECT_EQ(parseReportLuns(d.data(), d.size()), (std::vector<int>{7}));

@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cctype>
 #include <map>
 
 #include "tgt_support.h"
@@ -55,6 +56,34 @@ TEST_F(IscsiCliTest, InquiryTakesAnIscsiUrl) {
   nlohmann::json j = tool({"inquiry", tgtd->url(kDisk, 1)}, &status);
   EXPECT_EQ(status, 0) << j.dump();
   EXPECT_EQ(j.value("vendor", std::string()), "IET") << j.dump();
+}
+
+// Every session the tool opens is a new I_T nexus, which tgtd greets with a unit attention
+// (29h/00h): the opening takes it, so that the tool's one command gets its own answer.
+TEST_F(IscsiCliTest, TestUnitReadyOnAFreshSessionIsReady) {
+  std::string out;
+  int status = runProgram({QXSCSI_CLI_PATH, "tur", tgtd->url(kDisk, 1)}, &out);
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_NE(out.find("ready"), std::string::npos) << out;
+  EXPECT_EQ(out.find("not ready"), std::string::npos) << out;
+
+  // "report" keeps the unit attention for the caller.
+  out.clear();
+  status = runProgram({QXSCSI_CLI_PATH, "--param", "iscsi_unit_attention=report", "tur", tgtd->url(kDisk, 1)},
+                      &out);
+  EXPECT_EQ(status, 6) << out;  // unit attention
+  EXPECT_NE(out.find("Unit Attention"), std::string::npos) << out;
+}
+
+TEST_F(IscsiCliTest, ReadCapacityThroughRawOnAFreshSession) {
+  int status = -1;
+  nlohmann::json j = tool({"raw", "--cdb", "25 00 00 00 00 00 00 00 00 00", "--in", "8", tgtd->url(kDisk, 1)},
+                          &status);
+  ASSERT_EQ(status, 0) << j.dump();
+  std::string hex = j.value("data_hex", std::string());
+  hex.erase(std::remove(hex.begin(), hex.end(), ' '), hex.end());
+  std::transform(hex.begin(), hex.end(), hex.begin(), [](unsigned char c) { return std::tolower(c); });
+  EXPECT_EQ(hex, "00003fff00000200") << j.dump();  // 8 MiB of 512-byte blocks
 }
 
 TEST_F(IscsiCliTest, ListPortalShowsEveryTargetAndLun) {

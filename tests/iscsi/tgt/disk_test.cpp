@@ -55,8 +55,11 @@ TEST_F(IscsiDiskTest, OpensByUrlWithTheLunAddress) {
   EXPECT_EQ(t.scsi_transport(), 1);
 }
 
-TEST_F(IscsiDiskTest, FirstCommandOfASessionSeesPowerOnUnitAttention) {
-  QXScsiSPITarget t(url(kDisk).c_str());
+// With "iscsi_unit_attention" = "report" the caller sees the unit attention of the new I_T nexus.
+TEST_F(IscsiDiskTest, FirstCommandOfASessionSeesPowerOnUnitAttentionWhenReported) {
+  QXScsiTarget::Parameters report;
+  QXScsi::setParameter("iscsi_unit_attention", "report", report);
+  QXScsiSPITarget t(url(kDisk).c_str(), &report);
   ASSERT_TRUE(t.valid());
   Record first(t.cmdTestUnitReady());
   ASSERT_TRUE(first);
@@ -68,6 +71,19 @@ TEST_F(IscsiDiskTest, FirstCommandOfASessionSeesPowerOnUnitAttention) {
   ASSERT_TRUE(second);
   EXPECT_EQ(second->scsiStatus(), 0);
   EXPECT_EQ(senseKey(*second.cmd), 0u);
+}
+
+// By default the opening takes it: the caller's first command is answered about itself.
+TEST_F(IscsiDiskTest, FirstCommandOfASessionIsAnsweredAboutItself) {
+  for (const char* command : {"tur", "read capacity"}) {
+    QXScsiSPITarget t(url(kDisk).c_str());
+    ASSERT_TRUE(t.valid());
+    unsigned char capacity[8] = {};
+    Record first(command[0] == 't' ? t.cmdTestUnitReady()
+                                   : call(t, {0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, capacity, 8, 0));
+    ASSERT_TRUE(first) << command;
+    EXPECT_EQ(first->scsiStatus(), 0) << command;
+  }
 }
 
 TEST_F(IscsiDiskTest, InquiryRequestSenseAndReportLuns) {
@@ -223,7 +239,9 @@ TEST_F(IscsiDiskTest, NothingListeningIsConnectionFailed) {
 
 TEST_F(IscsiDiskTest, DescriptorFormatSenseArrivesAsSent) {
   ASSERT_TRUE(world.tgtd->setLunParams(1, 1, "sense_format=1"));
-  QXScsiSPITarget t(url(kDisk).c_str());
+  QXScsiTarget::Parameters report;
+  QXScsi::setParameter("iscsi_unit_attention", "report", report);
+  QXScsiSPITarget t(url(kDisk).c_str(), &report);
   ASSERT_TRUE(t.valid());
   Record ua(t.cmdTestUnitReady());
   ASSERT_TRUE(world.tgtd->setLunParams(1, 1, "sense_format=0"));
@@ -239,7 +257,9 @@ TEST_F(IscsiDiskTest, DescriptorFormatSenseArrivesAsSent) {
 }
 
 TEST_F(IscsiDiskTest, ReopeningLogsInAfreshSession) {
-  QXScsiSPITarget t(url(kDisk).c_str());
+  QXScsiTarget::Parameters report;
+  QXScsi::setParameter("iscsi_unit_attention", "report", report);
+  QXScsiSPITarget t(url(kDisk).c_str(), &report);
   ASSERT_TRUE(t.valid());
   Record(t.cmdTestUnitReady());
   bool wasOpen = false;

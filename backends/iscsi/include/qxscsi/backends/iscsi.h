@@ -11,6 +11,9 @@ namespace qxscsi::backends {
 // Parameter names of our own (values: an IQN; seconds 1..3600). The texts are static.
 QXSCSI_ISCSI_EXPORT const char* iscsiInitiatorNameParam();  // "iscsi_initiator_name"
 QXSCSI_ISCSI_EXPORT const char* iscsiLoginTimeoutParam();   // "iscsi_login_timeout"
+// "iscsi_unit_attention": "clear" (default) takes the unit attentions a new session starts with
+// before the caller's first command; "report" leaves them for the caller.
+QXSCSI_ISCSI_EXPORT const char* iscsiUnitAttentionParam();
 // The initiator name used when "iscsi_initiator_name" is not given (a static text).
 QXSCSI_ISCSI_EXPORT const char* iscsiDefaultInitiatorName();
 
