@@ -11,6 +11,7 @@ packages=(
   libcli11-dev nlohmann-json3-dev libsgutils2-dev sg3-utils
   libiscsi-dev libiscsi-bin tgt
   qemu-system-x86 linux-image-amd64 busybox-static cpio
+  python3 python3-jsonschema help2man hyperfine
 )
 
 missing=()
