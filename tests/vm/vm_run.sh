@@ -3,12 +3,14 @@
 # sym53c8xx), a disk at 0:0:1:0 and an empty CD-ROM at 0:0:2:0, runs a guest script in it and
 # passes the script's exit status back through the serial console.
 #
-#   vm_run.sh [--timeout SEC] [--bin FILE]... [--wait-for NODE] GUEST_SCRIPT [ARGS...]
+#   vm_run.sh [--timeout SEC] [--bin FILE]... [--module NAME]... [--wait-for NODE] GUEST_SCRIPT [ARGS...]
 #
 # Every --bin FILE is copied to /opt/qx/bin in the guest with the shared libraries that ldd finds
 # (at their host paths, so build-tree run paths keep working); sg_inq and sg_luns come along when
-# installed. The guest script runs under busybox sh with /opt/qx/bin on PATH. The kernel and its
-# modules come from /boot and /lib/modules (override with QXSCSI_VM_KERNEL and QXSCSI_VM_MODULES).
+# installed. Every --module NAME (found anywhere in the module tree) is loaded after the SCSI
+# modules, in the order given. The guest script runs under busybox sh with /opt/qx/bin on PATH.
+# The kernel and its modules come from /boot and /lib/modules (override with QXSCSI_VM_KERNEL and
+# QXSCSI_VM_MODULES).
 # Exit status: the guest script's, or 124 on timeout, 125 when the VM gave no result, 77 when no
 # usable kernel or emulator is installed (ctest treats 77 as skipped).
 set -euo pipefail
@@ -16,10 +18,12 @@ set -euo pipefail
 timeout_s=600
 wait_for=/dev/sg1
 bins=()
+extra_modules=()
 while [ $# -gt 0 ]; do
   case $1 in
     --timeout) timeout_s=$2; shift 2 ;;
     --bin) bins+=("$2"); shift 2 ;;
+    --module) extra_modules+=("$2"); shift 2 ;;
     --wait-for) wait_for=$2; shift 2 ;;
     --) shift; break ;;
     -*) echo "vm_run: unknown option $1" >&2; exit 2 ;;
@@ -65,8 +69,9 @@ mkdir -p "$root"/{bin,dev,proc,sys,tmp,lib/modules,opt/qx/bin}
 cp "$(command -v busybox)" "$root/bin/busybox"
 
 # Kernel modules, decompressed on the host so that any insmod loads them.
-for m in "${modules[@]}"; do
-  src=$(find "$moddir/kernel/drivers/scsi" -name "$m.ko*" | head -n1)
+copy_module() {
+  local m=$1 src
+  src=$(find "$2" -name "$m.ko*" | head -n1)
   [ -n "$src" ] || skip "module $m not found under $moddir"
   case $src in
     *.ko) cp "$src" "$root/lib/modules/$m.ko" ;;
@@ -75,7 +80,10 @@ for m in "${modules[@]}"; do
     *.ko.gz) gzip -dc "$src" >"$root/lib/modules/$m.ko" ;;
     *) skip "unknown module format: $src" ;;
   esac
-done
+}
+for m in "${modules[@]}"; do copy_module "$m" "$moddir/kernel/drivers/scsi"; done
+for m in "${extra_modules[@]}"; do copy_module "$m" "$moddir/kernel"; done
+modules+=("${extra_modules[@]}")
 
 # Programs with their shared libraries at the paths ldd resolves.
 copy_libs() {

@@ -1,0 +1,89 @@
+# Guest script of the iscsi_lio_vm test: the kernel's own iSCSI target (LIO) on the guest's
+# 127.0.0.1:3260, set up through configfs by hand, with a 16 MiB file-backed LUN 0; then the tool
+# against it. The modules are loaded by vm_run.sh (--module, in dependency order).
+iqn=iqn.2026-12.org.qxscsi:lio
+url=iscsi://127.0.0.1/$iqn/0
+cfg=/sys/kernel/config/target
+failures=0
+
+echo "== LIO"
+ifconfig lo 127.0.0.1 up || exit 1
+mount -t configfs configfs /sys/kernel/config || exit 1
+set -e
+dev=$cfg/core/fileio_0/disk0
+mkdir -p "$dev"
+echo "fd_dev_name=/tmp/lio-disk0.img,fd_dev_size=16777216" >"$dev/control"
+echo QXLIO0001 >"$dev/wwn/vpd_unit_serial"
+echo 1 >"$dev/enable"
+mkdir -p "$cfg/iscsi"
+tpg=$cfg/iscsi/$iqn/tpgt_1
+mkdir -p "$tpg/np/127.0.0.1:3260" "$tpg/lun/lun_0"
+ln -s "$dev" "$tpg/lun/lun_0/disk0"
+echo 1 >"$tpg/attrib/generate_node_acls"
+echo 1 >"$tpg/attrib/cache_dynamic_acls"
+echo 0 >"$tpg/attrib/authentication"
+echo 0 >"$tpg/attrib/demo_mode_write_protect"
+echo 1 >"$tpg/enable"
+# A second target on the same portal wants one-way CHAP (the TPG's own account in demo mode).
+ctpg=$cfg/iscsi/$iqn-chap/tpgt_1
+mkdir -p "$ctpg/np/127.0.0.1:3260" "$ctpg/lun/lun_0"
+ln -s "$dev" "$ctpg/lun/lun_0/disk0"
+echo 1 >"$ctpg/attrib/generate_node_acls"
+echo 1 >"$ctpg/attrib/cache_dynamic_acls"
+echo 0 >"$ctpg/attrib/demo_mode_write_protect"
+printf %s qxuser >"$ctpg/auth/userid"  # a newline would become part of the name
+printf %s qxsecret0123 >"$ctpg/auth/password"
+echo 1 >"$ctpg/attrib/authentication"
+echo 1 >"$ctpg/enable"
+set +e
+echo "LIO target $iqn on 127.0.0.1:3260, LUN 0: $(cat "$dev/info" | head -n1)"
+
+# expect STATUS TEXT ARGS...: the tool exits with STATUS and prints TEXT.
+expect() {
+  want=$1 text=$2; shift 2
+  out=$(qxscsi "$@" 2>&1); got=$?
+  echo "\$ qxscsi $*  -> $got"; echo "$out" | sed 's/^/  /'
+  if [ "$got" != "$want" ] || ! echo "$out" | grep -q -- "$text"; then
+    echo "QXVM-CLI FAIL: qxscsi $* exited $got (want $want), output lacks '$text'"
+    failures=$((failures + 1))
+  fi
+}
+
+echo "== qxscsi"
+start=$(cut -d' ' -f1 /proc/uptime)
+# Opening and the standard commands; a fresh session's unit attention is taken by the opening.
+expect 0 "ready" tur "$url"
+expect 0 "LIO-ORG" inquiry "$url"
+expect 0 "QXLIO0001" inquiry --vpd 0x80 "$url"
+expect 0 "No Sense" sense "$url"
+expect 0 "lun 0" luns "$url"
+# READ CAPACITY(10): 32768 blocks of 512 bytes.
+expect 0 '"data_hex": "00007fff00000200"' --json raw --cdb "25 00 00 00 00 00 00 00 00 00" --in 8 "$url"
+# WRITE(10) of one block at LBA 7, READ(10) of it back, on two separate sessions.
+i=0 pattern=
+while [ $i -lt 32 ]; do pattern="${pattern}QXSCSI-LIO-01234"; i=$((i + 1)); done
+printf '%s' "$pattern" >/tmp/block.bin
+hex=$(od -An -v -tx1 /tmp/block.bin | tr -d ' \n')
+[ ${#hex} -eq 1024 ] || { echo "QXVM-CLI FAIL: block file is not 512 bytes"; exit 1; }
+expect 0 "GOOD" --json raw --cdb "2a 00 00 00 00 07 00 00 01 00" --out /tmp/block.bin "$url"
+expect 0 "\"data_hex\": \"$hex\"" --json raw --cdb "28 00 00 00 00 07 00 00 01 00" --in 512 "$url"
+# A WRITE whose data is shorter than its CDB says goes out with the shorter expected length: LIO
+# refuses it (ILLEGAL REQUEST, invalid field in command information unit) and the block stays.
+head -c 480 /tmp/block.bin >/tmp/short.bin
+expect 5 "Invalid field in command information unit" raw --cdb "2a 00 00 00 00 08 00 00 01 00" \
+  --out /tmp/short.bin "$url"
+# Reading past the end of the LUN is an answer (ILLEGAL REQUEST, LBA out of range), not a failure.
+expect 22 "Logical block address out of range" raw --cdb "28 00 00 00 80 00 00 00 01 00" --in 512 "$url"
+# The portal lists the target and its LUN; a missing LUN or target fails the opening.
+expect 0 "$iqn/0" list --portal 127.0.0.1
+expect 15 "error -11" tur "iscsi://127.0.0.1/$iqn/5"
+# LIO answers a login to an unknown target with "service unavailable" (0301h), not "not found".
+expect 15 "Service unavailable" tur "iscsi://127.0.0.1/$iqn:missing/0"
+# CHAP: the right password opens, a wrong one or none is refused.
+expect 0 "ready" tur "iscsi://qxuser%qxsecret0123@127.0.0.1/$iqn-chap/0"
+expect 15 "error -12" tur "iscsi://qxuser%wrong-secret@127.0.0.1/$iqn-chap/0"
+expect 15 "cannot open" tur "iscsi://127.0.0.1/$iqn-chap/0"
+end=$(cut -d' ' -f1 /proc/uptime)
+echo "QXVM-TIMING tests=$(awk -v a="$start" -v b="$end" 'BEGIN{printf "%.2f", b - a}')s"
+[ "$failures" -eq 0 ] || exit 1
+exit 0
