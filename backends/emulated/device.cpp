@@ -77,6 +77,13 @@ std::unique_ptr<Device> Device::create(const Options& options, OpenFailure& fail
       if (!media.back()) return nullptr;
       return std::make_unique<Disk>(options, std::move(media));
     }
+    if (options.type() == "tape") {
+      std::vector<TapeObject> objects;
+      std::unique_ptr<TapeFile> file = TapeFile::open(fs, path, objects, failure);
+      if (!file) return nullptr;
+      return std::make_unique<Tape>(options, std::move(file), std::move(objects));
+    }
+    if (options.type() == "changer") return Changer::open(options, fs, path, failure);
   }
   if (options.type() == "disk") return std::make_unique<Disk>(options);
   if (options.type() == "tape") return std::make_unique<Tape>(options);
