@@ -1,8 +1,11 @@
 // Medium-changer commands of the emulated library.
 #include "changer.h"
 
+#include <algorithm>
 #include <cstdio>
 
+#include "medium.h"
+#include "qxscsiplatform/errors.h"
 #include "wire/bytes.h"
 
 namespace qxscsi::backends::emulated {
@@ -28,6 +31,84 @@ Changer::Changer(const Options& options) : Device(0x08, "EMULATED CHANGER", opti
       elements.push_back(Element{firstSlotAddress_c + i, storage_c, true, tag, false, 0});
     }
   }
+}
+
+Changer::~Changer() {
+  if (lock_ >= 0) fs_->close(lock_);
+}
+
+std::unique_ptr<Changer> Changer::open(const Options& options, FileSystem& fs, const std::string& path,
+                                       OpenFailure& failure) {
+  auto changer = std::make_unique<Changer>(options);
+  changer->fs_ = &fs;
+  changer->lock_ = openLocked(fs, path + ".lock", failure);
+  if (changer->lock_ < 0) return nullptr;
+  changer->file_ = std::make_unique<SideFile>(path, fs, fileMagic_c);
+  std::vector<unsigned char> payload;
+  std::string error;
+  if (!changer->file_->load(&payload, &error) || (!payload.empty() && !changer->decode(payload, error))) {
+    failure.code = QXScsiPlatform::invalidRequest_c;
+    failure.text = error;
+    return nullptr;
+  }
+  if (payload.empty() && !changer->file_->store(changer->encode(), &error)) {
+    failure.code = QXScsiPlatform::ioError_c;
+    failure.text = error;
+    return nullptr;
+  }
+  return changer;
+}
+
+// Per element: address (2 bytes), type, flags (01h full, 02h source valid), source (2 bytes),
+// the tag's length and its bytes; after a 4-byte count of elements.
+std::vector<unsigned char> Changer::encode() const {
+  const std::vector<Element>& elements = units_.at(0);
+  std::vector<unsigned char> p(4);
+  putBe32(&p[0], static_cast<uint32_t>(elements.size()));
+  for (const Element& e : elements) {
+    unsigned char d[7];
+    putBe16(d, e.address);
+    d[2] = e.type;
+    d[3] = static_cast<unsigned char>((e.full ? 0x01 : 0) | (e.sourceValid ? 0x02 : 0));
+    putBe16(d + 4, e.source);
+    d[6] = static_cast<unsigned char>(std::min<size_t>(e.tag.size(), 32));
+    p.insert(p.end(), d, d + 7);
+    p.insert(p.end(), e.tag.begin(), e.tag.begin() + d[6]);
+  }
+  return p;
+}
+
+bool Changer::decode(const std::vector<unsigned char>& p, std::string& error) {
+  std::vector<Element> elements = units_.at(0);
+  const std::string where = "\"" + file_->path() + "\": ";
+  if (p.size() < 4 || getBe32(p.data()) != elements.size()) {
+    error = where + "holds " + (p.size() < 4 ? std::string("no") : std::to_string(getBe32(p.data()))) +
+            " elements, the name asks for " + std::to_string(elements.size()) + " (slots, drives, ports)";
+    return false;
+  }
+  size_t at = 4;
+  for (Element& e : elements) {
+    if (p.size() - at < 7 || p.size() - at - 7 < p[at + 6] || p[at + 6] > 32) {
+      error = where + "element contents cut short";
+      return false;
+    }
+    if (getBe16(&p[at]) != e.address || p[at + 2] != e.type || (p[at + 3] & 0xFC)) {
+      error = where + "element " + std::to_string(getBe16(&p[at])) + " does not match the name's element " +
+              std::to_string(e.address);
+      return false;
+    }
+    e.full = p[at + 3] & 0x01;
+    e.sourceValid = p[at + 3] & 0x02;
+    e.source = getBe16(&p[at + 4]);
+    e.tag.assign(p.begin() + at + 7, p.begin() + at + 7 + p[at + 6]);
+    at += 7 + p[at + 6];
+  }
+  if (at != p.size()) {
+    error = where + "bytes after the last element";
+    return false;
+  }
+  units_[0] = std::move(elements);
+  return true;
 }
 
 bool Changer::shapeOf(const unsigned char* cdb, Shape& s) const {
@@ -128,6 +209,7 @@ void Changer::moveMedium(Exchange& x) {
   if (!from->full) return x.fail(Sense(illegalRequest_c, 0x3B, 0x0E));  // MEDIUM SOURCE ELEMENT EMPTY
   if (from == to) return;
   if (to->full) return x.fail(Sense(illegalRequest_c, 0x3B, 0x0D));  // MEDIUM DESTINATION ELEMENT FULL
+  const std::vector<Element> before = elements;
   to->full = true;
   to->tag = from->tag;
   to->sourceValid = true;
@@ -136,6 +218,11 @@ void Changer::moveMedium(Exchange& x) {
   from->tag.clear();
   from->sourceValid = false;
   from->source = 0;
+  std::string error;
+  if (file_ && x.lun() == 0 && !file_->store(encode(), &error)) {
+    elements = before;                           // not recorded: the move did not happen
+    x.fail(Sense(hardwareError_c, 0x44, 0x00));  // INTERNAL TARGET FAILURE
+  }
 }
 
 }  // namespace qxscsi::backends::emulated

@@ -1,8 +1,8 @@
 // The copy manager of the emulated disk: EXTENDED COPY (LID1) and RECEIVE COPY RESULTS.
 #include <cstring>
 
-#include "wire/bytes.h"
 #include "disk.h"
+#include "wire/bytes.h"
 
 namespace qxscsi::backends::emulated {
 
@@ -104,8 +104,19 @@ void Disk::extendedCopy(Exchange& x) {
       break;
     }
     size_t n = static_cast<size_t>(g.blocks * block_);
-    if (n > 0)
-      std::memmove(units_[dst].blocks.data() + g.to * block_, units_[src].blocks.data() + g.from * block_, n);
+    if (n > 0) {
+      scratch_.resize(n);
+      if (!units_[src].medium->read(g.from * block_, scratch_.data(), n)) {
+        failure = Sense(copyAborted_c, 0x11, 0x00);  // UNRECOVERED READ ERROR
+        failed = true;
+        break;
+      }
+      if (!units_[dst].medium->write(g.to * block_, scratch_.data(), n)) {
+        failure = Sense(copyAborted_c, 0x0C, 0x00);  // WRITE ERROR
+        failed = true;
+        break;
+      }
+    }
     status.segments++;
     status.bytes += static_cast<uint32_t>(n);
   }

@@ -62,6 +62,29 @@ Device::Device(unsigned char peripheralType, const char* product, const Options&
 Device::~Device() = default;
 
 std::unique_ptr<Device> Device::create(const Options& options) {
+  OpenFailure ignored;
+  return create(options, ignored);
+}
+
+std::unique_ptr<Device> Device::create(const Options& options, OpenFailure& failure) {
+  if (options.given("file")) {
+    FileSystem& fs = hostFileSystem();
+    const std::string path = options.text("file");
+    if (options.type() == "disk") {
+      std::vector<std::unique_ptr<Medium>> media;
+      media.push_back(FileMedium::open(fs, path, options.number("block"), options.number("capacity"),
+                                       options.given("capacity"), failure));
+      if (!media.back()) return nullptr;
+      return std::make_unique<Disk>(options, std::move(media));
+    }
+    if (options.type() == "tape") {
+      std::vector<TapeObject> objects;
+      std::unique_ptr<TapeFile> file = TapeFile::open(fs, path, objects, failure);
+      if (!file) return nullptr;
+      return std::make_unique<Tape>(options, std::move(file), std::move(objects));
+    }
+    if (options.type() == "changer") return Changer::open(options, fs, path, failure);
+  }
   if (options.type() == "disk") return std::make_unique<Disk>(options);
   if (options.type() == "tape") return std::make_unique<Tape>(options);
   if (options.type() == "changer") return std::make_unique<Changer>(options);

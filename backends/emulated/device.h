@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "file_system.h"
 #include "implementation_base.h"
 #include "options.h"
 #include "sense.h"
@@ -81,7 +82,9 @@ class Device {
   Device(const Device&) = delete;
   Device& operator=(const Device&) = delete;
 
-  // Builds the device a parsed name describes; null for an unknown type. Caller owns it.
+  // Builds the device a parsed name describes, opening its file when it has one; null for an
+  // unknown type, or with `failure` filled when the file cannot be used. Caller owns it.
+  static std::unique_ptr<Device> create(const Options& options, OpenFailure& failure);
   static std::unique_ptr<Device> create(const Options& options);
 
   // Carries out `command` on logical unit `lun` (units beyond lunCount() answer as

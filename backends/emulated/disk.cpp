@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <stdexcept>
 
 #include "wire/bytes.h"
 
@@ -15,7 +16,21 @@ Disk::Disk(const Options& options)
       capacity_(options.number("capacity")),
       block_(options.number("block")),
       units_(lunCount()) {
-  for (Unit& u : units_) u.blocks.assign(capacity_ * block_, 0);
+  for (Unit& u : units_) u.medium = std::make_unique<MemoryMedium>(uint64_t(capacity_) * block_);
+}
+
+Disk::Disk(const Options& options, std::vector<std::unique_ptr<Medium>> media)
+    : Device(0x00, "EMULATED DISK", options),
+      capacity_(static_cast<unsigned long>(media.at(0)->bytes() / options.number("block"))),
+      block_(options.number("block")),
+      units_(lunCount()) {
+  for (size_t i = 0; i < units_.size(); ++i) units_[i].medium = std::move(media.at(i));
+}
+
+std::vector<unsigned char>& Disk::medium(unsigned lun) {
+  auto* memory = dynamic_cast<MemoryMedium*>(units_.at(lun).medium.get());
+  if (!memory) throw std::logic_error("logical unit " + std::to_string(lun) + " is kept in a file");
+  return memory->data();
 }
 
 namespace {
@@ -24,6 +39,11 @@ bool isRead(unsigned char op) { return op == 0x08 || op == 0x28 || op == 0xA8 ||
 bool isWrite(unsigned char op) { return op == 0x0A || op == 0x2A || op == 0xAA || op == 0x8A; }
 bool isVerify(unsigned char op) { return op == 0x2F || op == 0x8F; }
 unsigned byteCheck(const unsigned char* cdb) { return (cdb[1] >> 1) & 0x03; }
+// FUA: the 10-, 12- and 16-byte writes only.
+bool forceUnitAccess(const unsigned char* cdb) { return cdb[0] != 0x0A && (cdb[1] & 0x08); }
+
+Sense readError() { return Sense(mediumError_c, 0x11, 0x00); }   // UNRECOVERED READ ERROR
+Sense writeError() { return Sense(mediumError_c, 0x0C, 0x00); }  // WRITE ERROR
 
 // Commands a stopped unit does not carry out.
 bool needsMedium(unsigned char op) {
@@ -159,20 +179,24 @@ void Disk::readWrite(Exchange& x, bool write) {
   if (cdb[0] == 0x08 || cdb[0] == 0x0A) {
     if (cdb[1] & 0xE0) return x.invalidField(1, 7);
   } else {
-    // Protection information is not offered; DPO and FUA are accepted (every write is durable).
+    // Protection information is not offered; DPO is accepted, FUA makes a write durable at once.
     if (cdb[1] & 0xE0) return x.invalidField(1, 7);
     if (cdb[1] & 0x05) return x.invalidField(1, topBit(cdb[1] & 0x05));
   }
   Extent e = extentOf(cdb);
   if (!inRange(x, e)) return;
   if (e.blocks == 0) return;
-  unsigned char* medium = units_[x.lun()].blocks.data() + e.lba * block_;
-  unsigned long n = static_cast<unsigned long>(e.blocks * block_);
+  Medium& medium = *units_[x.lun()].medium;
+  const uint64_t offset = e.lba * block_;
+  const unsigned long n = static_cast<unsigned long>(e.blocks * block_);
   if (write) {
-    std::memcpy(medium, x.out(), n);
+    if (!medium.write(offset, x.out(), n)) return x.fail(writeError());
     x.outcome().transferred = n;
+    if (forceUnitAccess(cdb) && !medium.sync()) x.fail(writeError());
   } else {
-    x.send(medium, n);
+    scratch_.resize(n);
+    if (!medium.read(offset, scratch_.data(), n)) return x.fail(readError());
+    x.send(scratch_.data(), n);
   }
 }
 
@@ -184,9 +208,11 @@ void Disk::verify(Exchange& x) {
   Extent e = extentOf(cdb);
   if (!inRange(x, e)) return;
   if (byteCheck(cdb) == 0 || e.blocks == 0) return;  // the medium always reads back
-  const unsigned char* medium = units_[x.lun()].blocks.data() + e.lba * block_;
   const unsigned long n = static_cast<unsigned long>(e.blocks * block_);
   x.outcome().transferred = n;
+  scratch_.resize(n);
+  if (!units_[x.lun()].medium->read(e.lba * block_, scratch_.data(), n)) return x.fail(readError());
+  const unsigned char* medium = scratch_.data();
   const unsigned char* mismatch = std::mismatch(medium, medium + n, x.out()).first;
   if (mismatch != medium + n)  // the information field: offset of the first differing byte
     x.fail(Sense(miscompare_c, 0x1D, 0x00).information(static_cast<uint32_t>(mismatch - medium)));
@@ -196,9 +222,11 @@ void Disk::synchronizeCache(Exchange& x) {
   const unsigned char* cdb = x.cdb();
   if (cdb[1] & 0xF9) return x.invalidField(1, topBit(cdb[1] & 0xF9));  // IMMED and SYNC_NV only
   Extent e = extentOf(cdb);
-  if (e.blocks == 0 && e.lba < capacity_) return;  // 0 blocks: from the LBA to the end
-  // Nothing is cached: a valid range is already on the medium. No transfer limit applies.
-  if (e.lba >= capacity_ || e.blocks > capacity_ - e.lba) x.fail(Sense(illegalRequest_c, 0x21, 0x00));
+  // 0 blocks: from the LBA to the end. No transfer limit applies. The whole medium is synced,
+  // before GOOD even with IMMED.
+  if (e.lba >= capacity_ || (e.blocks != 0 && e.blocks > capacity_ - e.lba))
+    return x.fail(Sense(illegalRequest_c, 0x21, 0x00));
+  if (!units_[x.lun()].medium->sync()) x.fail(writeError());
 }
 
 void Disk::startStopUnit(Exchange& x) {

@@ -1,10 +1,12 @@
-// Emulated direct-access device: in-memory blocks per logical unit and a copy manager.
+// Emulated direct-access device: blocks per logical unit (in memory or a raw file) and a copy manager.
 #pragma once
 
 #include <map>
+#include <memory>
 #include <vector>
 
 #include "device.h"
+#include "medium.h"
 
 namespace qxscsi::backends::emulated {
 
@@ -13,7 +15,9 @@ namespace qxscsi::backends::emulated {
 // block-to-block segments between the device's logical units) and RECEIVE COPY RESULTS (COPY
 // STATUS, OPERATING PARAMETERS), and VPD pages B0h, B1h and B2h, besides the common commands.
 // A stopped unit answers media access and TEST UNIT READY with NOT READY, INITIALIZING COMMAND
-// REQUIRED (04h/02h) until it is started.
+// REQUIRED (04h/02h) until it is started. A write with FUA and SYNCHRONIZE CACHE make the
+// written blocks durable before GOOD; a medium that fails answers MEDIUM ERROR (reads 11h/00h,
+// writes and syncs 0Ch/00h).
 class Disk : public Device {
  public:
   static constexpr unsigned maxCscdDescriptors_c = 8;
@@ -22,11 +26,15 @@ class Disk : public Device {
   static constexpr uint32_t maxTransferBlocks_c = 65535;
   static constexpr uint32_t optimalTransferBlocks_c = 128;
 
+  // Units in memory, zero-filled, of the capacity the options ask.
   explicit Disk(const Options& options);
+  // One unit per medium given (taken over; all of the same whole number of blocks).
+  Disk(const Options& options, std::vector<std::unique_ptr<Medium>> media);
 
   unsigned long capacity() const { return capacity_; }
-  // The bytes of logical unit `lun` (capacity() blocks of the block length).
-  std::vector<unsigned char>& medium(unsigned lun) { return units_.at(lun).blocks; }
+  // The bytes of in-memory logical unit `lun` (capacity() blocks of the block length), for
+  // inspection; throws std::logic_error for a unit kept in a file.
+  std::vector<unsigned char>& medium(unsigned lun);
 
  protected:
   bool shapeOf(const unsigned char* cdb, Shape& shape) const override;
@@ -42,7 +50,7 @@ class Disk : public Device {
     uint32_t bytes = 0;
   };
   struct Unit {
-    std::vector<unsigned char> blocks;
+    std::unique_ptr<Medium> medium;
     std::map<unsigned char, CopyStatus> copies;  // held results by list identifier
     bool stopped = false;                        // by START STOP UNIT
   };
@@ -73,6 +81,7 @@ class Disk : public Device {
   unsigned long capacity_;
   unsigned long block_;
   std::vector<Unit> units_;
+  std::vector<unsigned char> scratch_;  // blocks read from a medium on their way to the host
 };
 
 }  // namespace qxscsi::backends::emulated

@@ -32,7 +32,8 @@ const Spec specs_c[] = {
     {"*", "serial", false, 0, 0, 0},        {"disk", "capacity", true, 1, 0xFFFFFFFFul, 2048},
     {"disk", "block", true, 1, 65536, 512}, {"tape", "capacity", true, 1, maxBytesPerDevice_c, 1048576},
     {"changer", "slots", true, 1, 1024, 8}, {"changer", "drives", true, 1, 64, 1},
-    {"*", "hostile", false, 0, 0, 0},
+    {"*", "hostile", false, 0, 0, 0},       {"*", "file", false, 0, 0, 0},
+    {"changer", "ports", true, 0, 64, 0},
 };
 
 const char* const types_c[] = {"disk", "tape", "changer"};
@@ -138,11 +139,15 @@ bool Options::parse(const std::string& name, Options& out, std::string& error) {
       } else if (key == "serial" && !serialCharacters(value)) {
         error = "option serial=\"" + value + "\" must be 1 to 16 letters, digits, '-' or '_'";
         return false;
+      } else if (key == "file" && (value.empty() || value.find('\0') != std::string::npos)) {
+        error = "option file= needs the path of a file";
+        return false;
       } else if (Hostility mode; key == "hostile" && (value.empty() || !hostilityFrom(value, mode))) {
         error = "option hostile=\"" + value + "\" is not one of " + hostilityNames();
         return false;
       }
       out.values_[key] = value;
+      out.given_.insert(key);
       start = end + 1;
     }
   }
@@ -155,7 +160,11 @@ bool Options::parse(const std::string& name, Options& out, std::string& error) {
             " logical unit(s)";
     return false;
   }
-  if (out.type_ == "disk") {
+  if (out.given("file") && out.number("luns") != 1) {
+    error = "a device kept in a file (file=) has one logical unit, not luns=" + out.values_["luns"];
+    return false;
+  }
+  if (out.type_ == "disk" && !out.given("file")) {
     unsigned long long bytes =
         static_cast<unsigned long long>(out.number("capacity")) * out.number("block") * out.number("luns");
     if (bytes > maxBytesPerDevice_c) {

@@ -9,12 +9,15 @@
 // disk: capacity (blocks per unit, default 2048), block (bytes per block, 1..65536,
 // default 512). tape: capacity (bytes per unit, default 1048576). changer: slots
 // (storage elements, 1..1024, default 8), drives (data transfer elements, 1..64,
-// default 1). Values are decimal; a key may appear once. Any type: hostile (a misbehaving
-// device; the modes are listed in hostile.h).
+// default 1), ports (import/export elements, 0..64, default 0). Values are decimal; a key
+// may appear once. Any type: hostile (a misbehaving device; the modes are listed in hostile.h)
+// and file (a path: the media live in that file, see medium.h, tape_file.h and changer.h; the
+// device then has one logical unit, and a disk takes its capacity from an existing file).
 #pragma once
 
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 
 namespace qxscsi::backends::emulated {
@@ -38,6 +41,8 @@ class Options {
   unsigned long number(const std::string& key) const;
   // The value of a text option; empty for a key the type does not have.
   std::string text(const std::string& key) const;
+  // Whether the name spelled out `key` (rather than taking its default).
+  bool given(const std::string& key) const { return given_.count(key) > 0; }
 
   // Names the device: the type and every option except lun, in a fixed order. Two names
   // with the same key open the same device.
@@ -46,6 +51,7 @@ class Options {
  private:
   std::string type_;
   std::map<std::string, std::string> values_;
+  std::set<std::string> given_;
 };
 
 }  // namespace qxscsi::backends::emulated

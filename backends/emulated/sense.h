@@ -11,6 +11,7 @@ enum SenseKey : unsigned char {
   noSense_c = 0x0,
   notReady_c = 0x2,
   mediumError_c = 0x3,
+  hardwareError_c = 0x4,
   illegalRequest_c = 0x5,
   unitAttention_c = 0x6,
   blankCheck_c = 0x8,

@@ -19,12 +19,16 @@ struct SharedDevice {
 };
 
 // Owns the devices of one emulated back-end. A device is made when a name first opens it and
-// stays until the store ends; implementations share it, so it outlives the store while open.
+// stays until the store ends, except that one kept in a file (file=) goes, releasing the file,
+// when its last opening closes; implementations share it, so it outlives the store while open.
 class DeviceStore {
  public:
-  // The device a parsed name describes, made on first need; never null.
-  std::shared_ptr<SharedDevice> device(const Options& options);
-  // Number of devices made so far.
+  // The device a parsed name describes, made on first need; null with `failure` filled when its
+  // file cannot be used (nothing is then kept, so a later opening tries again).
+  std::shared_ptr<SharedDevice> device(const Options& options, OpenFailure& failure);
+  // Tells that an opening of the device `options` names has closed.
+  void closed(const Options& options);
+  // Number of devices held.
   size_t size() const { return devices_.size(); }
 
  private:

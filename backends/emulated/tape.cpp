@@ -25,6 +25,21 @@ Sense beginningSense(uint32_t residue) {
 Tape::Tape(const Options& options)
     : Device(0x01, "EMULATED TAPE", options), capacity_(options.number("capacity")), units_(lunCount()) {}
 
+Tape::Tape(const Options& options, std::unique_ptr<TapeFile> file, std::vector<TapeObject> objects)
+    : Tape(options) {
+  file_ = std::move(file);
+  Unit& u = units_.at(0);
+  u.objects = std::move(objects);
+  for (const Object& o : u.objects) u.used += o.bytes.size();
+}
+
+bool Tape::persist(Exchange& x, size_t from, bool sync) {
+  if (!file_ || x.lun() != 0) return true;
+  if (file_->store(units_[0].objects, from) && (!sync || file_->sync())) return true;
+  x.fail(Sense(mediumError_c, 0x0C, 0x00));
+  return false;
+}
+
 bool Tape::shapeOf(const unsigned char* cdb, Shape& s) const {
   switch (cdb[0]) {
     case 0x01:  // REWIND
@@ -50,6 +65,7 @@ void Tape::run(Exchange& x) {
   switch (x.op()) {
     case 0x01:
       units_[x.lun()].position = 0;
+      persist(x, units_[x.lun()].objects.size(), true);
       return;
     case 0x08:
       return read(x);
@@ -98,6 +114,7 @@ void Tape::write(Exchange& x) {
   Unit& u = units_[x.lun()];
   truncate(u);
   if (u.used + length > capacity_) {
+    if (!persist(x, u.position, false)) return;
     // Nothing of the record fits: VOLUME OVERFLOW at end of partition, all of it residue.
     return x.fail(Sense(volumeOverflow_c, 0x00, 0x02).endOfMedium().information(length));
   }
@@ -105,6 +122,7 @@ void Tape::write(Exchange& x) {
   u.used += length;
   u.position++;
   x.outcome().transferred = length;
+  persist(x, u.position - 1, false);
 }
 
 void Tape::writeFileMarks(Exchange& x) {
@@ -112,10 +130,12 @@ void Tape::writeFileMarks(Exchange& x) {
   if (cdb[1] & 0xFE) return x.invalidField(1, (cdb[1] & 0x02) ? 1 : -1);  // setmarks are not offered
   uint32_t count = getBe24(cdb + 2);
   Unit& u = units_[x.lun()];
-  if (count == 0) return;
+  if (count == 0) return (void)persist(x, u.objects.size(), true);  // 0 filemarks: a flush
   truncate(u);
+  const size_t from = u.position;
   u.objects.insert(u.objects.end(), count, Object{true, {}});
   u.position += count;
+  persist(x, from, true);
 }
 
 void Tape::space(Exchange& x) {

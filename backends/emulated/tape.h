@@ -1,19 +1,25 @@
 // Emulated sequential-access device in variable-block mode.
 #pragma once
 
+#include <memory>
 #include <vector>
 
 #include "device.h"
+#include "tape_file.h"
 
 namespace qxscsi::backends::emulated {
 
 // Answers REWIND, READ(6), WRITE(6), WRITE FILEMARKS(6), SPACE(6) (blocks, filemarks,
 // end of data) and READ POSITION (short form), besides the common commands. Each logical
 // unit holds one partition of logical objects (records and filemarks) up to `capacity`
-// bytes of record data; writing anywhere ends the data after what was written.
+// bytes of record data; writing anywhere ends the data after what was written. A tape kept in a
+// file writes each change to it and syncs at WRITE FILEMARKS and REWIND; a failing file answers
+// MEDIUM ERROR, WRITE ERROR (03h/0Ch/00h).
 class Tape : public Device {
  public:
   explicit Tape(const Options& options);
+  // One unit holding `objects`, kept in `file` (taken over).
+  Tape(const Options& options, std::unique_ptr<TapeFile> file, std::vector<TapeObject> objects);
 
  protected:
   bool shapeOf(const unsigned char* cdb, Shape& shape) const override;
@@ -21,10 +27,7 @@ class Tape : public Device {
   bool removable() const override { return true; }
 
  private:
-  struct Object {
-    bool fileMark = false;
-    std::vector<unsigned char> bytes;
-  };
+  using Object = TapeObject;
   struct Unit {
     std::vector<Object> objects;  // logical objects up to end of data
     size_t position = 0;          // index of the next object
@@ -38,9 +41,13 @@ class Tape : public Device {
   void readPosition(Exchange& x);
   // Drops every object from the position on, as writing there does.
   void truncate(Unit& u);
+  // Writes the objects from index `from` on to the file (when there is one, then synced when
+  // `sync`); false, with MEDIUM ERROR answered, when that failed.
+  bool persist(Exchange& x, size_t from, bool sync);
 
   unsigned long capacity_;
   std::vector<Unit> units_;
+  std::unique_ptr<TapeFile> file_;  // of unit 0, when the tape is kept in a file
 };
 
 }  // namespace qxscsi::backends::emulated

@@ -28,7 +28,9 @@ bool EmulatedTarget::open(const char* name, bool exclusive) {
   if (!Options::parse(name ? name : "", options, error)) return fail(invalidRequest_c, error);
   std::shared_ptr<DeviceStore> store = store_.lock();
   if (!store) return fail(deviceNotFound_c, "the emulated devices are gone: the back-ends were torn down");
-  std::shared_ptr<SharedDevice> shared = store->device(options);
+  OpenFailure failure;
+  std::shared_ptr<SharedDevice> shared = store->device(options, failure);
+  if (!shared) return fail(failure.code, failure.text);
   unsigned lun = static_cast<unsigned>(options.number("lun"));
   if (shared->exclusive[lun] || (exclusive && shared->openings[lun] > 0))
     return fail(deviceBusy_c, std::string("logical unit ") + std::to_string(lun) + " of \"" + name +
@@ -56,6 +58,7 @@ bool EmulatedTarget::release() {
   else
     shared_->openings[lun_]--;
   shared_.reset();
+  if (std::shared_ptr<DeviceStore> store = store_.lock()) store->closed(options_);
   return true;
 }
 
