@@ -16,6 +16,25 @@ Disk::Disk(const Options& options)
       block_(options.number("block")),
       units_(lunCount()) {
   for (Unit& u : units_) u.blocks.assign(capacity_ * block_, 0);
+  state_.units.resize(lunCount());
+  for (DiskState::Unit& u : state_.units)
+    for (const std::vector<unsigned char>& page : defaultModePages()) u.savedPages[page[0]] = page;
+  for (const DiskState::Unit& u : state_.units) currentPages_.push_back(u.savedPages);
+}
+
+bool Disk::restore(const DiskState& state, std::string* error) {
+  if (state.units.size() != lunCount()) {
+    if (error)
+      *error = "the kept state has " + std::to_string(state.units.size()) + " logical unit(s), the disk " +
+               std::to_string(lunCount());
+    return false;
+  }
+  state_ = state;
+  for (unsigned lun = 0; lun < lunCount(); ++lun)
+    for (const std::vector<unsigned char>& page : defaultModePages())
+      state_.units[lun].savedPages.emplace(page[0], page);  // pages the state lacks: defaults
+  for (unsigned lun = 0; lun < lunCount(); ++lun) currentPages_[lun] = state_.units[lun].savedPages;
+  return true;
 }
 
 namespace {
@@ -90,6 +109,24 @@ bool Disk::shapeOf(const unsigned char* cdb, Shape& s) const {
     case 0x84:  // RECEIVE COPY RESULTS
       s = {16, QXScsi::dataIn_c, getBe32(cdb + 10)};
       return true;
+    case 0x1A:  // MODE SENSE(6)
+      s = {6, QXScsi::dataIn_c, cdb[4]};
+      return true;
+    case 0x5A:  // MODE SENSE(10)
+      s = {10, QXScsi::dataIn_c, getBe16(cdb + 7)};
+      return true;
+    case 0x15:  // MODE SELECT(6)
+      s = {6, QXScsi::dataOut_c, cdb[4]};
+      return true;
+    case 0x55:  // MODE SELECT(10)
+      s = {10, QXScsi::dataOut_c, getBe16(cdb + 7)};
+      return true;
+    case 0x5E:  // PERSISTENT RESERVE IN
+      s = {10, QXScsi::dataIn_c, getBe16(cdb + 7)};
+      return true;
+    case 0x5F:  // PERSISTENT RESERVE OUT
+      s = {10, QXScsi::dataOut_c, getBe32(cdb + 5)};
+      return true;
     default:
       return Device::shapeOf(cdb, s);
   }
@@ -97,6 +134,7 @@ bool Disk::shapeOf(const unsigned char* cdb, Shape& s) const {
 
 void Disk::run(Exchange& x) {
   const unsigned char op = x.op();
+  if (reservationConflict(x)) return;
   if (units_[x.lun()].stopped && needsMedium(op)) return x.fail(Sense(notReady_c, 0x04, 0x02));
   if (isRead(op) || isWrite(op)) return readWrite(x, isWrite(op));
   switch (op) {
@@ -116,6 +154,16 @@ void Disk::run(Exchange& x) {
       return extendedCopy(x);
     case 0x84:
       return receiveCopyResults(x);
+    case 0x1A:
+    case 0x5A:
+      return modeSense(x);
+    case 0x15:
+    case 0x55:
+      return modeSelect(x);
+    case 0x5E:
+      return persistentReserveIn(x);
+    case 0x5F:
+      return persistentReserveOut(x);
     default:
       return Device::run(x);
   }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "device.h"
+#include "disk_state.h"
 
 namespace qxscsi::backends::emulated {
 
@@ -13,7 +14,10 @@ namespace qxscsi::backends::emulated {
 // block-to-block segments between the device's logical units) and RECEIVE COPY RESULTS (COPY
 // STATUS, OPERATING PARAMETERS), and VPD pages B0h, B1h and B2h, besides the common commands.
 // A stopped unit answers media access and TEST UNIT READY with NOT READY, INITIALIZING COMMAND
-// REQUIRED (04h/02h) until it is started.
+// REQUIRED (04h/02h) until it is started. Also MODE SENSE/SELECT(6/10) with pages 01h, 08h, 0Ah
+// and 1Ch, PERSISTENT RESERVE IN/OUT (with RESERVATION CONFLICT for the other initiators as each
+// reservation type has it) and, with ua=1, MODE PARAMETERS CHANGED for the other initiators and
+// the reservation unit attentions.
 class Disk : public Device {
  public:
   static constexpr unsigned maxCscdDescriptors_c = 8;
@@ -27,6 +31,14 @@ class Disk : public Device {
   unsigned long capacity() const { return capacity_; }
   // The bytes of logical unit `lun` (capacity() blocks of the block length).
   std::vector<unsigned char>& medium(unsigned lun) { return units_.at(lun).blocks; }
+
+  // The saved mode pages and persistent reservations, as a side file keeps them.
+  const DiskState& state() const { return state_; }
+  // Takes `state` (copied) as the saved values and the reservations, the current pages from its
+  // saved ones; false with `error` when it does not fit this disk (other unit count).
+  bool restore(const DiskState& state, std::string* error);
+  // Every initiator's next command to `lun` reports CAPACITY DATA HAS CHANGED (with ua=1).
+  void capacityChanged(unsigned lun) { raiseUnitAttention(lun, 0x2A, 0x09); }
 
  protected:
   bool shapeOf(const unsigned char* cdb, Shape& shape) const override;
@@ -70,9 +82,21 @@ class Disk : public Device {
 
   Extent extentOf(const unsigned char* cdb) const;
 
+  void modeSense(Exchange& x);
+  void modeSelect(Exchange& x);
+  std::vector<unsigned char> modePage(unsigned lun, unsigned char code, unsigned pc) const;
+  void persistentReserveIn(Exchange& x);
+  void persistentReserveOut(Exchange& x);
+  // True, with status RESERVATION CONFLICT given, when the unit's reservation bars `x`.
+  bool reservationConflict(Exchange& x);
+  // Keeps state() where it survives the process; called after every change of it.
+  void persist() {}
+
   unsigned long capacity_;
   unsigned long block_;
   std::vector<Unit> units_;
+  DiskState state_;
+  std::vector<std::map<unsigned char, std::vector<unsigned char>>> currentPages_;  // per unit
 };
 
 }  // namespace qxscsi::backends::emulated

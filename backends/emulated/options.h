@@ -10,7 +10,9 @@
 // default 512). tape: capacity (bytes per unit, default 1048576). changer: slots
 // (storage elements, 1..1024, default 8), drives (data transfer elements, 1..64,
 // default 1). Values are decimal; a key may appear once. Any type: hostile (a misbehaving
-// device; the modes are listed in hostile.h).
+// device; the modes are listed in hostile.h), initiator (the I_T nexus the opening speaks
+// for: 1..223 letters, digits, '.', '-', ':' or '_'; default the one unnamed initiator; it
+// does not change which device opens) and ua (1: the device raises unit attentions; default 0).
 #pragma once
 
 #include <cstdint>
@@ -39,7 +41,7 @@ class Options {
   // The value of a text option; empty for a key the type does not have.
   std::string text(const std::string& key) const;
 
-  // Names the device: the type and every option except lun, in a fixed order. Two names
+  // Names the device: the type and every option except lun and initiator, in a fixed order. Two names
   // with the same key open the same device.
   std::string deviceKey() const;
 
