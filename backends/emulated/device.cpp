@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "changer.h"
+#include "qxscsiplatform/errors.h"
 #include "disk.h"
 #include "tape.h"
 #include "wire/bytes.h"
@@ -27,13 +28,19 @@ std::string hex(unsigned v) {
 
 }  // namespace
 
-Exchange::Exchange(unsigned lun, const Command& command, unsigned long expected)
+Exchange::Exchange(unsigned lun, const Command& command, unsigned long expected, const std::string* initiator)
     : lun_(lun),
       cdb_(command.cdb),
       data_(command.data),
       room_(command.data ? command.length : 0),
-      expected_(expected) {
+      expected_(expected),
+      initiator_(initiator) {
   outcome_.executed = true;
+}
+
+const std::string& Exchange::initiator() const {
+  static const std::string defaultInitiator;
+  return initiator_ ? *initiator_ : defaultInitiator;
 }
 
 void Exchange::send(const unsigned char* bytes, unsigned long n) {
@@ -51,6 +58,23 @@ void Exchange::fail(const Sense& sense) {
 
 void Exchange::invalidField(unsigned index, int bit) {
   fail(Sense(illegalRequest_c, 0x24, 0x00).fieldPointer(true, index, bit));
+}
+
+void Exchange::invalidBits(unsigned index, unsigned bits) {
+  int b = 7;
+  while (b > 0 && !(bits & (1u << b))) --b;
+  invalidField(index, b);
+}
+
+void Exchange::invalidParameter(unsigned index, int bit) {
+  fail(Sense(illegalRequest_c, 0x26, 0x00).fieldPointer(false, index, bit));
+}
+
+void Exchange::parameterListLength() { fail(Sense(illegalRequest_c, 0x1A, 0x00)); }
+
+void Exchange::conflict() {
+  outcome_.status = statusReservationConflict;
+  outcome_.sense.clear();
 }
 
 Device::Device(unsigned char peripheralType, const char* product, const Options& options)
@@ -75,7 +99,13 @@ std::unique_ptr<Device> Device::create(const Options& options, OpenFailure& fail
       media.push_back(FileMedium::open(fs, path, options.number("block"), options.number("capacity"),
                                        options.given("capacity"), failure));
       if (!media.back()) return nullptr;
-      return std::make_unique<Disk>(options, std::move(media));
+      auto disk = std::make_unique<Disk>(options, std::move(media));
+      if (!disk->keepStateIn(std::make_unique<SideFile>(path + ".state", fs, SideFile::diskMagic_c),
+                             &failure.text)) {
+        failure.code = QXScsiPlatform::ioError_c;
+        return nullptr;
+      }
+      return disk;
     }
     if (options.type() == "tape") {
       std::vector<TapeObject> objects;
@@ -91,7 +121,7 @@ std::unique_ptr<Device> Device::create(const Options& options, OpenFailure& fail
   return nullptr;
 }
 
-CommandResult Device::execute(unsigned lun, const Command& command) {
+CommandResult Device::execute(unsigned lun, const Command& command, const std::string& initiator) {
   CommandResult refused;
   if (!command.cdb || command.cdbLength == 0 || command.cdbLength > 16) {
     refused.refusal = "CDB length " + std::to_string(command.cdbLength) + " is not 1 to 16 bytes";
@@ -104,19 +134,14 @@ CommandResult Device::execute(unsigned lun, const Command& command) {
   padded.cdb = cdb;
 
   Shape shape;
-  if (!shapeOf(cdb, shape)) {
-    Exchange x(lun, padded, 0);
-    x.fail(Sense(illegalRequest_c, 0x20, 0x00));
-    if (lun < lunCount()) lastSense_[lun] = x.outcome().sense;
-    return x.outcome();
-  }
-  if (command.cdbLength < shape.cdbLength) {
+  const bool known = shapeOf(cdb, shape);
+  if (known && command.cdbLength < shape.cdbLength) {
     refused.refusal = "CDB of " + std::to_string(command.cdbLength) +
                       " bytes is too short for operation code " + hex(cdb[0]) + ", which needs " +
                       std::to_string(shape.cdbLength);
     return refused;
   }
-  if (shape.bytes > 0) {
+  if (known && shape.bytes > 0) {
     if (command.direction != shape.direction) {
       refused.refusal = "transfer direction " + std::to_string(command.direction) +
                         " does not suit operation code " + hex(cdb[0]) + ", which moves data " +
@@ -129,9 +154,19 @@ CommandResult Device::execute(unsigned lun, const Command& command) {
     }
   }
 
-  Exchange x(lun, padded, shape.bytes);
+  Exchange x(lun, padded, known ? shape.bytes : 0, &initiator);
+  const bool unit = lun < lunCount();
+  if (unit && reportUnitAttention(x)) {
+    if (x.outcome().status == statusCheckCondition) lastSense_[lun] = x.outcome().sense;
+    return x.outcome();
+  }
+  if (!known) {
+    x.fail(Sense(illegalRequest_c, 0x20, 0x00));
+    if (unit) lastSense_[lun] = x.outcome().sense;
+    return x.outcome();
+  }
   const unsigned long room = command.data ? command.length : 0;
-  if (shape.bytes > room && shape.direction == QXScsi::dataOut_c && lun < lunCount()) {
+  if (shape.bytes > room && shape.direction == QXScsi::dataOut_c && unit) {
     // The data the CDB announces cannot all arrive, so the command cannot complete. A disk does
     // not write part of it: as SBC-4 targets on iSCSI do (LIO rejects an underflow of a WRITE
     // data CDB or an overflow of a control CDB with INVALID FIELD IN CDB), the command ends in
@@ -140,7 +175,7 @@ CommandResult Device::execute(unsigned lun, const Command& command) {
     lastSense_[lun] = x.outcome().sense;
     return x.outcome();
   }
-  if (lun < lunCount()) {
+  if (unit) {
     run(x);
     if (x.outcome().status == statusCheckCondition) lastSense_[lun] = x.outcome().sense;
   } else if (cdb[0] == 0x12 || cdb[0] == 0x03 || cdb[0] == 0xA0) {

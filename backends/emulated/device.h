@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -35,9 +37,13 @@ struct CommandResult {
 class Exchange {
  public:
   // `expected`: bytes the CDB allows to move; a data-in buffer of fewer bytes takes what fits.
-  Exchange(unsigned lun, const Command& command, unsigned long expected);
+  // `initiator` (not owned, outlives the exchange) names the I_T nexus that sent the command.
+  Exchange(unsigned lun, const Command& command, unsigned long expected,
+           const std::string* initiator = nullptr);
 
   unsigned lun() const { return lun_; }
+  // The initiator's name ("" for the default initiator).
+  const std::string& initiator() const;
   const unsigned char* cdb() const { return cdb_; }
   unsigned char op() const { return cdb_[0]; }
   // Data-out bytes the CDB announced (already checked to lie inside the host's buffer).
@@ -54,6 +60,14 @@ class Exchange {
   void fail(const Sense& sense);
   // ILLEGAL REQUEST, INVALID FIELD IN CDB (24h/00h) pointing at CDB byte `index` (bit `bit`).
   void invalidField(unsigned index, int bit = -1);
+  // The same, pointing at the highest of the bits of CDB byte `index` that `bits` holds (not 0).
+  void invalidBits(unsigned index, unsigned bits);
+  // ILLEGAL REQUEST, INVALID FIELD IN PARAMETER LIST (26h/00h) pointing at data-out byte `index`.
+  void invalidParameter(unsigned index, int bit = -1);
+  // ILLEGAL REQUEST, PARAMETER LIST LENGTH ERROR (1Ah/00h).
+  void parameterListLength();
+  // RESERVATION CONFLICT, no sense data.
+  void conflict();
 
   CommandResult& outcome() { return outcome_; }
 
@@ -63,6 +77,7 @@ class Exchange {
   unsigned char* data_;
   unsigned long room_;  // bytes of the host's buffer
   unsigned long expected_;
+  const std::string* initiator_;
   CommandResult outcome_;
 };
 
@@ -92,7 +107,9 @@ class Device {
   // needs, a transfer direction the command does not have and a transfer without a buffer.
   // A data-in buffer shorter than the transfer receives its first bytes (the rest is the
   // overflow residual); a data-out buffer shorter than the transfer answers CHECK CONDITION.
-  CommandResult execute(unsigned lun, const Command& command);
+  // `initiator` names the I_T nexus ("" is the default one): with ua=1 each initiator has its own
+  // unit attentions, the first of them POWER ON (29h/00h) at its first command.
+  CommandResult execute(unsigned lun, const Command& command, const std::string& initiator = std::string());
 
   unsigned lunCount() const { return static_cast<unsigned>(lastSense_.size()); }
   unsigned char peripheralType() const { return peripheralType_; }
@@ -119,7 +136,17 @@ class Device {
   virtual std::vector<unsigned char> typePage(unsigned char, unsigned) const { return {}; }
   virtual bool removable() const { return false; }
 
+  // Unit attentions (only with ua=1): queues ASC/ASCQ for logical unit `lun` on every initiator
+  // seen so far except `except` (null: all of them), or on `initiator` alone.
+  void raiseUnitAttention(unsigned lun, unsigned char asc, unsigned char ascq,
+                          const std::string* except = nullptr);
+  void raiseUnitAttentionFor(const std::string& initiator, unsigned lun, unsigned char asc,
+                             unsigned char ascq);
+
  private:
+  // With ua=1: true, with the answer given, when a unit attention ends the command `x`.
+  bool reportUnitAttention(Exchange& x);
+
   void inquiry(Exchange& x);
   void requestSense(Exchange& x);
   void reportLuns(Exchange& x);
@@ -129,6 +156,8 @@ class Device {
   std::string product_;
   Options options_;
   std::vector<std::vector<unsigned char>> lastSense_;  // per unit, for REQUEST SENSE
+  // Pending unit attentions (ASC, ASCQ) per initiator seen, per unit, oldest first.
+  std::map<std::string, std::vector<std::deque<std::pair<unsigned char, unsigned char>>>> attentions_;
 };
 
 }  // namespace qxscsi::backends::emulated

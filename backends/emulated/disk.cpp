@@ -17,6 +17,7 @@ Disk::Disk(const Options& options)
       block_(options.number("block")),
       units_(lunCount()) {
   for (Unit& u : units_) u.medium = std::make_unique<MemoryMedium>(uint64_t(capacity_) * block_);
+  initState();
 }
 
 Disk::Disk(const Options& options, std::vector<std::unique_ptr<Medium>> media)
@@ -25,12 +26,55 @@ Disk::Disk(const Options& options, std::vector<std::unique_ptr<Medium>> media)
       block_(options.number("block")),
       units_(lunCount()) {
   for (size_t i = 0; i < units_.size(); ++i) units_[i].medium = std::move(media.at(i));
+  initState();
+}
+
+void Disk::initState() {
+  state_.units.resize(lunCount());
+  for (DiskState::Unit& u : state_.units)
+    for (const std::vector<unsigned char>& page : defaultModePages()) u.savedPages[page[0]] = page;
+  for (const DiskState::Unit& u : state_.units) currentPages_.push_back(u.savedPages);
 }
 
 std::vector<unsigned char>& Disk::medium(unsigned lun) {
   auto* memory = dynamic_cast<MemoryMedium*>(units_.at(lun).medium.get());
   if (!memory) throw std::logic_error("logical unit " + std::to_string(lun) + " is kept in a file");
   return memory->data();
+}
+
+bool Disk::restore(const DiskState& state, std::string* error) {
+  if (state.units.size() != lunCount()) {
+    if (error)
+      *error = "the kept state has " + std::to_string(state.units.size()) + " logical unit(s), the disk " +
+               std::to_string(lunCount());
+    return false;
+  }
+  state_ = state;
+  for (unsigned lun = 0; lun < lunCount(); ++lun)
+    for (const std::vector<unsigned char>& page : defaultModePages())
+      state_.units[lun].savedPages.emplace(page[0], page);  // pages the state lacks: defaults
+  for (unsigned lun = 0; lun < lunCount(); ++lun) currentPages_[lun] = state_.units[lun].savedPages;
+  return true;
+}
+
+bool Disk::keepStateIn(std::unique_ptr<SideFile> file, std::string* error) {
+  std::vector<unsigned char> payload;
+  if (!file->load(&payload, error)) return false;
+  if (!payload.empty()) {
+    DiskState kept;
+    std::string why;
+    if (!DiskState::decode(payload, &kept, &why) || !restore(kept, &why)) {
+      if (error) *error = "\"" + file->path() + "\" is damaged: " + why;
+      return false;
+    }
+  }
+  stateFile_ = std::move(file);
+  return true;
+}
+
+void Disk::persist() {
+  // A state that cannot be written keeps the one in memory; the next change tries again.
+  if (stateFile_) stateFile_->store(state_.encode(), nullptr);
 }
 
 namespace {
@@ -110,6 +154,24 @@ bool Disk::shapeOf(const unsigned char* cdb, Shape& s) const {
     case 0x84:  // RECEIVE COPY RESULTS
       s = {16, QXScsi::dataIn_c, getBe32(cdb + 10)};
       return true;
+    case 0x1A:  // MODE SENSE(6)
+      s = {6, QXScsi::dataIn_c, cdb[4]};
+      return true;
+    case 0x5A:  // MODE SENSE(10)
+      s = {10, QXScsi::dataIn_c, getBe16(cdb + 7)};
+      return true;
+    case 0x15:  // MODE SELECT(6)
+      s = {6, QXScsi::dataOut_c, cdb[4]};
+      return true;
+    case 0x55:  // MODE SELECT(10)
+      s = {10, QXScsi::dataOut_c, getBe16(cdb + 7)};
+      return true;
+    case 0x5E:  // PERSISTENT RESERVE IN
+      s = {10, QXScsi::dataIn_c, getBe16(cdb + 7)};
+      return true;
+    case 0x5F:  // PERSISTENT RESERVE OUT
+      s = {10, QXScsi::dataOut_c, getBe32(cdb + 5)};
+      return true;
     default:
       return Device::shapeOf(cdb, s);
   }
@@ -117,6 +179,7 @@ bool Disk::shapeOf(const unsigned char* cdb, Shape& s) const {
 
 void Disk::run(Exchange& x) {
   const unsigned char op = x.op();
+  if (reservationConflict(x)) return;
   if (units_[x.lun()].stopped && needsMedium(op)) return x.fail(Sense(notReady_c, 0x04, 0x02));
   if (isRead(op) || isWrite(op)) return readWrite(x, isWrite(op));
   switch (op) {
@@ -136,6 +199,16 @@ void Disk::run(Exchange& x) {
       return extendedCopy(x);
     case 0x84:
       return receiveCopyResults(x);
+    case 0x1A:
+    case 0x5A:
+      return modeSense(x);
+    case 0x15:
+    case 0x55:
+      return modeSelect(x);
+    case 0x5E:
+      return persistentReserveIn(x);
+    case 0x5F:
+      return persistentReserveOut(x);
     default:
       return Device::run(x);
   }

@@ -7,6 +7,8 @@
 
 #include "device.h"
 #include "medium.h"
+#include "disk_state.h"
+#include "side_file.h"
 
 namespace qxscsi::backends::emulated {
 
@@ -17,7 +19,10 @@ namespace qxscsi::backends::emulated {
 // A stopped unit answers media access and TEST UNIT READY with NOT READY, INITIALIZING COMMAND
 // REQUIRED (04h/02h) until it is started. A write with FUA and SYNCHRONIZE CACHE make the
 // written blocks durable before GOOD; a medium that fails answers MEDIUM ERROR (reads 11h/00h,
-// writes and syncs 0Ch/00h).
+// writes and syncs 0Ch/00h). Also MODE SENSE/SELECT(6/10) with pages 01h, 08h, 0Ah
+// and 1Ch, PERSISTENT RESERVE IN/OUT (with RESERVATION CONFLICT for the other initiators as each
+// reservation type has it) and, with ua=1, MODE PARAMETERS CHANGED for the other initiators and
+// the reservation unit attentions.
 class Disk : public Device {
  public:
   static constexpr unsigned maxCscdDescriptors_c = 8;
@@ -35,6 +40,17 @@ class Disk : public Device {
   // The bytes of in-memory logical unit `lun` (capacity() blocks of the block length), for
   // inspection; throws std::logic_error for a unit kept in a file.
   std::vector<unsigned char>& medium(unsigned lun);
+
+  // The saved mode pages and persistent reservations, as a side file keeps them.
+  const DiskState& state() const { return state_; }
+  // Takes `state` (copied) as the saved values and the reservations, the current pages from its
+  // saved ones; false with `error` when it does not fit this disk (other unit count).
+  bool restore(const DiskState& state, std::string* error);
+  // Keeps state() in `file` from now on (taken over): the saved mode pages and reservations
+  // survive the process. False with `error` when the file holds a state that cannot be read.
+  bool keepStateIn(std::unique_ptr<SideFile> file, std::string* error);
+  // Every initiator's next command to `lun` reports CAPACITY DATA HAS CHANGED (with ua=1).
+  void capacityChanged(unsigned lun) { raiseUnitAttention(lun, 0x2A, 0x09); }
 
  protected:
   bool shapeOf(const unsigned char* cdb, Shape& shape) const override;
@@ -78,10 +94,25 @@ class Disk : public Device {
 
   Extent extentOf(const unsigned char* cdb) const;
 
+  void modeSense(Exchange& x);
+  void modeSelect(Exchange& x);
+  std::vector<unsigned char> modePage(unsigned lun, unsigned char code, unsigned pc) const;
+  void persistentReserveIn(Exchange& x);
+  void persistentReserveOut(Exchange& x);
+  // True, with status RESERVATION CONFLICT given, when the unit's reservation bars `x`.
+  bool reservationConflict(Exchange& x);
+  // Keeps state() in the side file, when there is one; called after every change of it.
+  void persist();
+  // The default saved pages and the current pages from them, per unit.
+  void initState();
+
   unsigned long capacity_;
   unsigned long block_;
   std::vector<Unit> units_;
   std::vector<unsigned char> scratch_;  // blocks read from a medium on their way to the host
+  DiskState state_;
+  std::unique_ptr<SideFile> stateFile_;  // null: the state lives in memory only
+  std::vector<std::map<unsigned char, std::vector<unsigned char>>> currentPages_;  // per unit
 };
 
 }  // namespace qxscsi::backends::emulated

@@ -108,11 +108,11 @@ const char* hostilityNames() {
 }
 
 CommandResult executeHostile(Device& device, unsigned lun, const Command& command, Hostility mode,
-                             Mistreatment& how) {
+                             Mistreatment& how, const std::string& initiator) {
   how = Mistreatment();
   switch (mode) {
     case Hostility::none:
-      return device.execute(lun, command);
+      return device.execute(lun, command, initiator);
     case Hostility::sense0:
       how.deliverEmptySense = true;
       return answered(statusCheckCondition);
@@ -144,7 +144,7 @@ CommandResult executeHostile(Device& device, unsigned lun, const Command& comman
   // The host's bytes as they were, so that a short transfer leaves the rest of them alone.
   std::vector<unsigned char> before;
   if (dataIn && mode == Hostility::lengths) before.assign(command.data, command.data + command.length);
-  CommandResult outcome = device.execute(lun, command);
+  CommandResult outcome = device.execute(lun, command, initiator);
   if (!dataIn || !outcome.executed || outcome.status != statusGood) return outcome;
   const unsigned long arrived = std::min(outcome.transferred, command.length);
   if (mode == Hostility::descriptors) {

@@ -51,8 +51,8 @@ struct Mistreatment {
 };
 
 // Carries `command` out on `device` the way a device in `mode` does. Reads and writes only
-// inside the host's buffer, as the device itself does.
+// inside the host's buffer, as the device itself does. `initiator` names the I_T nexus.
 CommandResult executeHostile(Device& device, unsigned lun, const Command& command, Hostility mode,
-                             Mistreatment& how);
+                             Mistreatment& how, const std::string& initiator = std::string());
 
 }  // namespace qxscsi::backends::emulated

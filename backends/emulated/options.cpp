@@ -26,14 +26,23 @@ struct Spec {
 
 // One row per option; a new option is one more row here.
 const Spec specs_c[] = {
-    {"*", "luns", true, 1, 256, 1},         {"*", "lun", true, 0, 255, 0},
-    {"*", "adapter", true, 0, 65535, 0},    {"*", "bus", true, 0, 255, 0},
-    {"*", "target", true, 0, 255, 0},       {"*", "id", false, 0, 0, 0},
-    {"*", "serial", false, 0, 0, 0},        {"disk", "capacity", true, 1, 0xFFFFFFFFul, 2048},
-    {"disk", "block", true, 1, 65536, 512}, {"tape", "capacity", true, 1, maxBytesPerDevice_c, 1048576},
-    {"changer", "slots", true, 1, 1024, 8}, {"changer", "drives", true, 1, 64, 1},
-    {"*", "hostile", false, 0, 0, 0},       {"*", "file", false, 0, 0, 0},
+    {"*", "luns", true, 1, 256, 1},
+    {"*", "lun", true, 0, 255, 0},
+    {"*", "adapter", true, 0, 65535, 0},
+    {"*", "bus", true, 0, 255, 0},
+    {"*", "target", true, 0, 255, 0},
+    {"*", "id", false, 0, 0, 0},
+    {"*", "serial", false, 0, 0, 0},
+    {"disk", "capacity", true, 1, 0xFFFFFFFFul, 2048},
+    {"disk", "block", true, 1, 65536, 512},
+    {"tape", "capacity", true, 1, maxBytesPerDevice_c, 1048576},
+    {"changer", "slots", true, 1, 1024, 8},
+    {"changer", "drives", true, 1, 64, 1},
     {"changer", "ports", true, 0, 64, 0},
+    {"*", "hostile", false, 0, 0, 0},
+    {"*", "file", false, 0, 0, 0},
+    {"*", "initiator", false, 0, 0, 0},
+    {"*", "ua", true, 0, 1, 0},
 };
 
 const char* const types_c[] = {"disk", "tape", "changer"};
@@ -69,6 +78,17 @@ bool serialCharacters(const std::string& s) {
   for (char c : s) {
     bool ok =
         (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '-' || c == '_';
+    if (!ok) return false;
+  }
+  return true;
+}
+
+// An initiator name: 1 to 223 letters, digits, '.', '-', ':' or '_' (iSCSI names fit).
+bool initiatorCharacters(const std::string& s) {
+  if (s.empty() || s.size() > 223) return false;
+  for (char c : s) {
+    bool ok = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '-' ||
+              c == '_' || c == '.' || c == ':';
     if (!ok) return false;
   }
   return true;
@@ -142,6 +162,9 @@ bool Options::parse(const std::string& name, Options& out, std::string& error) {
       } else if (key == "file" && (value.empty() || value.find('\0') != std::string::npos)) {
         error = "option file= needs the path of a file";
         return false;
+      } else if (key == "initiator" && !initiatorCharacters(value)) {
+        error = "option initiator=\"" + value + "\" must be 1 to 223 letters, digits, '.', '-', ':' or '_'";
+        return false;
       } else if (Hostility mode; key == "hostile" && (value.empty() || !hostilityFrom(value, mode))) {
         error = "option hostile=\"" + value + "\" is not one of " + hostilityNames();
         return false;
@@ -197,7 +220,7 @@ std::string Options::deviceKey() const {
   std::string key = std::string(prefix_c) + type_;
   char sep = '?';
   for (const auto& [k, v] : values_) {
-    if (k == "lun") continue;
+    if (k == "lun" || k == "initiator") continue;  // the unit opened and the nexus, not the device
     key += sep + k + "=" + v;
     sep = '&';
   }

@@ -10,9 +10,12 @@
 // default 512). tape: capacity (bytes per unit, default 1048576). changer: slots
 // (storage elements, 1..1024, default 8), drives (data transfer elements, 1..64,
 // default 1), ports (import/export elements, 0..64, default 0). Values are decimal; a key
-// may appear once. Any type: hostile (a misbehaving device; the modes are listed in hostile.h)
-// and file (a path: the media live in that file, see medium.h, tape_file.h and changer.h; the
-// device then has one logical unit, and a disk takes its capacity from an existing file).
+// may appear once. Any type: hostile (a misbehaving device; the modes are listed in hostile.h),
+// file (a path: the media live in that file, see medium.h, tape_file.h and changer.h; the
+// device then has one logical unit, and a disk takes its capacity from an existing file),
+// initiator (the I_T nexus the opening speaks for: 1..223 letters, digits, '.', '-', ':' or '_';
+// default the one unnamed initiator; it does not change which device opens) and ua (1: the
+// device raises unit attentions; default 0).
 #pragma once
 
 #include <cstdint>
@@ -44,7 +47,7 @@ class Options {
   // Whether the name spelled out `key` (rather than taking its default).
   bool given(const std::string& key) const { return given_.count(key) > 0; }
 
-  // Names the device: the type and every option except lun, in a fixed order. Two names
+  // Names the device: the type and every option except lun and initiator, in a fixed order. Two names
   // with the same key open the same device.
   std::string deviceKey() const;
 

@@ -108,7 +108,8 @@ bool EmulatedTarget::executeCommand(QXScsiCmd& cmd, const QXScsiDevice&) {
   hostilityFrom(options_.text("hostile"), hostility);
   Mistreatment how;
   commandStarted(command);
-  CommandResult result = executeHostile(*shared_->device, targetLun(cmd), command, hostility, how);
+  CommandResult result =
+      executeHostile(*shared_->device, targetLun(cmd), command, hostility, how, options_.text("initiator"));
   if (how.timedOut) return fail(cmd, commandTimeout_c, "the command timed out (hostile device)");
   if (!result.executed) return fail(cmd, invalidRequest_c, result.refusal);
   const unsigned long requested = command.direction == QXScsi::noData_c ? 0 : command.length;
