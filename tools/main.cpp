@@ -55,8 +55,8 @@ int run(int argc, char** argv) {
   app.add_option("--address", o.address, "BUS:TARGET:LUN of the device behind an adapter name //./scsiN:");
   app.add_option(
       "-t,--timeout", timeoutText,
-      "timeout in seconds (1 to 86400) for raw commands and each step of list --portal; default: the "
-      "device's own (10 s for list --portal)");
+      "timeout in seconds (1 to 86400) for each command sent and each network step of list --portal; "
+      "default: the library's own (10 s, 300 s for EXTENDED COPY)");
   app.add_flag("--json", o.json, "print one JSON document on stdout");
   app.add_flag("--hex", o.hex, "hex dump of returned data");
   app.add_flag("--trace", o.trace, "print the library's trace of the argument object to stderr");

@@ -240,3 +240,46 @@ TEST_F(ToolTest, CopyResultsReportsOperatingParameters) {
 }
 
 }  // namespace
+
+namespace {
+
+// -t reaches every command sent: the record carries its timeout (shown by -v), and a device that
+// lets the command time out gives exit 33 on every path, standard commands included.
+TEST_F(ToolTest, TimeoutBoundsEveryCommandSent) {
+  struct Case {
+    const char* args;
+    const char* timeout;
+  } cases[] = {
+      {"-v tur", "timeout 10 s"},
+      {"-v -t 2 tur", "timeout 2 s"},
+      {"-v -t 3 inquiry", "timeout 3 s"},
+      {"-v inquiry --vpd 0x80", "timeout 10 s"},
+      {"-v -t 4 inquiry --vpd 0x80", "timeout 4 s"},
+      {"-v -t 5 sense", "timeout 5 s"},
+      {"-v -t 6 luns", "timeout 6 s"},
+      {"-v raw --cdb '00 00 00 00 00 00'", "timeout 10 s"},
+      {"-v -t 7 raw --cdb '00 00 00 00 00 00'", "timeout 7 s"},
+      {"-v xcopy --list /dev/null", "timeout 300 s"},
+      {"-v -t 8 xcopy --list /dev/null", "timeout 8 s"},
+      {"-v -t 9 copy-results --sa 3", "timeout 9 s"},
+  };
+  for (const Case& c : cases) {
+    ToolRun r = run(c.args, true);
+    EXPECT_NE(r.out.find(c.timeout), std::string::npos) << c.args << "\n" << r.out;
+  }
+  for (const char* sub : {"tur", "inquiry", "inquiry --vpd 0", "sense", "luns", "raw --cdb '00 00 00 00 00 00'",
+                          "xcopy --list /dev/null", "copy-results"}) {
+    ToolRun r = run(std::string("-t 2 ") + sub + " 'emulated:disk?hostile=timeout'", true);
+    EXPECT_EQ(r.status, 33) << sub << "\n" << r.out;
+  }
+}
+
+// Through cmdCall (-t) a standard command decodes its answer as the library's command does.
+TEST_F(ToolTest, StandardCommandsGiveTheSameAnswerWithATimeout) {
+  for (const char* sub : {"inquiry emulated:tape", "sense", "luns 'emulated:disk?luns=3'", "tur", "copy-results --sa 3"}) {
+    nlohmann::json plain = json(sub), timed = json(std::string("-t 20 ") + sub);
+    EXPECT_EQ(plain, timed) << sub;
+  }
+}
+
+}  // namespace

@@ -11,18 +11,20 @@
 
 #include "cli/exit_status.h"
 #include "cli/hex.h"
+#include "cli/send.h"
 #include "cli/sense_report.h"
 #include "qxscsi/commands.h"
 #include "qxscsi/target.h"
 #include "wire/bytes.h"
+#include "wire/cdb.h"
 #include "wire/status.h"
 
 namespace qxscsi::cli {
 namespace {
 
-using Record = std::unique_ptr<QXScsiCmd, void (*)(QXScsiCmd*)>;
-
-Record own(QXScsiCmd* cmd) { return Record(cmd, QXScsiFreeCmd); }
+constexpr unsigned char requestSenseCode = 0x03;
+constexpr unsigned char extendedCopyCode = 0x83;
+constexpr unsigned char receiveCopyResultsCode = 0x84;
 
 }  // namespace
 
@@ -63,7 +65,12 @@ bool readFile(const std::string& path, std::vector<uint8_t>& bytes, std::string&
 }
 
 int runTestUnitReady(QXScsiTarget& target, Output& out) {
-  Record rec = own(target.cmdTestUnitReady());
+  const unsigned char cdb[6] = {wire::testUnitReadyCode, 0, 0, 0, 0, 0};
+  Request request;
+  request.title = "TEST UNIT READY:";
+  request.cdb = cdb;
+  request.cdbLength = sizeof cdb;
+  Record rec = send(target, out.options(), request, [&] { return target.cmdTestUnitReady(); });
   if (!rec) return out.commandFailure("TEST UNIT READY", target);
   int status = out.commandOutcome(*rec);
   const unsigned char scsiStatus = rec->scsiStatus();
@@ -107,7 +114,16 @@ int runTestUnitReady(QXScsiTarget& target, Output& out) {
 
 int runRequestSense(QXScsiTarget& target, Output& out) {
   unsigned char buffer[252] = {};
-  Record rec = own(target.cmdRequestSense(buffer, sizeof buffer));
+  const unsigned char cdb[6] = {requestSenseCode, 0, 0, 0, sizeof buffer, 0};
+  Request request;
+  request.title = "REQUEST SENSE:";
+  request.cdb = cdb;
+  request.cdbLength = sizeof cdb;
+  request.data = buffer;
+  request.dataLength = sizeof buffer;
+  request.direction = QXScsi::dataIn_c;
+  Record rec = send(target, out.options(), request,
+                    [&] { return target.cmdRequestSense(buffer, sizeof buffer); });
   if (!rec) return out.commandFailure("REQUEST SENSE", target);
   int status = out.commandOutcome(*rec);
   if (rec->scsiStatus() != 0) return status;
@@ -122,13 +138,27 @@ int runRequestSense(QXScsiTarget& target, Output& out) {
 int runReportLuns(QXScsiTarget& target, Output& out) {
   unsigned char luns[256] = {};
   unsigned long count = sizeof luns;
-  Record rec = own(target.cmdReportLuns(luns, &count));
+  // As the library asks: an 8-byte header and 8 bytes an entry, the last one cut to 4. An entry
+  // arrived when its byte 1 did.
+  const size_t asked = 8 * sizeof luns + 4;
+  std::vector<uint8_t> work(asked, 0);
+  unsigned char cdb[12];
+  wire::reportLunsCdb(cdb, static_cast<uint32_t>(asked));
+  Request request;
+  request.title = "REPORT LUNS:";
+  request.cdb = cdb;
+  request.cdbLength = sizeof cdb;
+  request.data = work.data();
+  request.dataLength = asked;
+  request.direction = QXScsi::dataIn_c;
+  Record rec = send(target, out.options(), request, [&] { return target.cmdReportLuns(luns, &count); });
   if (!rec) return out.commandFailure("REPORT LUNS", target);
   int status = out.commandOutcome(*rec);
   if (rec->scsiStatus() != 0) return status;
-  // The library asked for an 8-byte header and 8 bytes an entry (the last one cut to 4): an
-  // entry arrived when its byte 1 did.
-  const size_t asked = 8 * sizeof luns + 4;
+  if (out.options().timeout != 0) {  // sent through cmdCall: the entries are in the work buffer
+    count = wire::getBe32(work.data()) >> 3;
+    for (unsigned long i = 0; i < count && i < sizeof luns; ++i) luns[i] = work[8 + 8 * i + 1];
+  }
   const size_t got = out.received(asked);
   unsigned long arrived = got > 9 ? (got - 9) / 8 + 1 : 0;
   if (arrived > sizeof luns) arrived = sizeof luns;
@@ -174,15 +204,13 @@ int runRaw(QXScsiTarget& target, const Options& common, const RawOptions& o, Out
     }
     direction = QXScsi::dataOut_c;
   }
-  QXScsiAnyArgs args(cdb.data(), static_cast<unsigned char>(cdb.size()), data.empty() ? nullptr : data.data(),
-                     data.size(), data.empty() ? QXScsi::noData_c : direction);
-  if (common.trace) {
-    std::ostrstream os;
-    args.traceTo(os, 0, nullptr, true);
-    std::fputs(os.str(), stderr);
-    os.freeze(false);
-  }
-  Record rec = own(target.cmdCall(args, common.timeout));
+  Request request;
+  request.cdb = cdb.data();
+  request.cdbLength = static_cast<unsigned char>(cdb.size());
+  request.data = data.empty() ? nullptr : data.data();
+  request.dataLength = data.size();
+  request.direction = direction;
+  Record rec = send(target, common, request);
   if (!rec) return out.commandFailure("raw command", target);
   int status = out.commandOutcome(*rec);
   if (direction == QXScsi::dataIn_c && rec->scsiStatus() == 0) {
@@ -202,8 +230,19 @@ int runExtendedCopy(QXScsiTarget& target, const std::string& listFile, Output& o
     errorLine("xcopy: " + error);
     return exitFile;
   }
-  Record rec =
-      own(target.cmdExtendedCopy(0, false, false, 0, list.empty() ? nullptr : list.data(), list.size()));
+  unsigned char cdb[16] = {extendedCopyCode};
+  wire::putBe32(cdb + 10, static_cast<uint32_t>(list.size()));
+  Request request;
+  request.title = "EXTENDED COPY:";
+  request.cdb = cdb;
+  request.cdbLength = sizeof cdb;
+  request.data = list.empty() ? nullptr : list.data();
+  request.dataLength = list.size();
+  request.direction = QXScsi::dataOut_c;
+  request.defaultTimeout = extendedCopyTimeout_c;
+  Record rec = send(target, out.options(), request, [&] {
+    return target.cmdExtendedCopy(0, false, false, 0, request.data, request.dataLength);
+  });
   if (!rec) return out.commandFailure("EXTENDED COPY", target);
   int status = out.commandOutcome(*rec);
   out.text() << "parameter list: " << list.size() << " bytes sent\n";
@@ -214,9 +253,19 @@ int runExtendedCopy(QXScsiTarget& target, const std::string& listFile, Output& o
 
 int runCopyResults(QXScsiTarget& target, const CopyResultsOptions& o, Output& out) {
   std::vector<uint8_t> buffer(o.allocationLength, 0);
-  Record rec = own(target.cmdReceiveCopyResults(static_cast<unsigned char>(o.serviceAction),
-                                                static_cast<unsigned char>(o.listIdentifier),
-                                                buffer.empty() ? nullptr : buffer.data(), buffer.size()));
+  unsigned char cdb[16] = {receiveCopyResultsCode, static_cast<unsigned char>(o.serviceAction & 0x1f),
+                           static_cast<unsigned char>(o.listIdentifier)};
+  wire::putBe32(cdb + 10, static_cast<uint32_t>(buffer.size()));
+  Request request;
+  request.title = "RECEIVE COPY RESULTS:";
+  request.cdb = cdb;
+  request.cdbLength = sizeof cdb;
+  request.data = buffer.empty() ? nullptr : buffer.data();
+  request.dataLength = buffer.size();
+  request.direction = QXScsi::dataIn_c;
+  Record rec = send(target, out.options(), request, [&] {
+    return target.cmdReceiveCopyResults(cdb[1], cdb[2], request.data, request.dataLength);
+  });
   if (!rec) return out.commandFailure("RECEIVE COPY RESULTS", target);
   int status = out.commandOutcome(*rec);
   if (rec->scsiStatus() != 0) return status;

@@ -5,6 +5,7 @@
 #include "cli/commands.h"
 #include "cli/exit_status.h"
 #include "cli/hex.h"
+#include "cli/send.h"
 #include "cli/sense_report.h"
 #include "cli/vpd.h"
 #include "qxscsi/commands.h"
@@ -28,8 +29,14 @@ int vpdInquiry(QXScsiTarget& target, int page, Output& out) {
   std::vector<uint8_t> buffer(length, 0);
   unsigned char cdb[6];
   wire::inquiryCdb(cdb, true, static_cast<unsigned char>(page), length);
-  QXScsiAnyArgs args(cdb, sizeof cdb, buffer.data(), length, QXScsi::dataIn_c);
-  std::unique_ptr<QXScsiCmd, void (*)(QXScsiCmd*)> rec(target.cmdCall(args, 0), QXScsiFreeCmd);
+  Request request;
+  request.title = "INQUIRY (VPD):";
+  request.cdb = cdb;
+  request.cdbLength = sizeof cdb;
+  request.data = buffer.data();
+  request.dataLength = length;
+  request.direction = QXScsi::dataIn_c;
+  Record rec = send(target, out.options(), request);
   if (!rec) return out.commandFailure("INQUIRY (VPD)", target);
   int status = out.commandOutcome(*rec);
   if (rec->scsiStatus() != 0) return status;
@@ -101,7 +108,16 @@ void describeStandardInquiry(const uint8_t* d, size_t n, Output& out) {
 int runInquiry(QXScsiTarget& target, const InquiryOptions& o, Output& out) {
   if (o.vpdPage >= 0) return vpdInquiry(target, o.vpdPage, out);
   unsigned char buffer[255] = {};
-  std::unique_ptr<QXScsiCmd, void (*)(QXScsiCmd*)> rec(target.cmdInquiry(buffer, 255), QXScsiFreeCmd);
+  unsigned char cdb[6];
+  wire::inquiryCdb(cdb, false, 0, sizeof buffer);
+  Request request;
+  request.title = "INQUIRY:";
+  request.cdb = cdb;
+  request.cdbLength = sizeof cdb;
+  request.data = buffer;
+  request.dataLength = sizeof buffer;
+  request.direction = QXScsi::dataIn_c;
+  Record rec = send(target, out.options(), request, [&] { return target.cmdInquiry(buffer, sizeof buffer); });
   if (!rec) return out.commandFailure("INQUIRY", target);
   int status = out.commandOutcome(*rec);
   if (rec->scsiStatus() != 0) return status;

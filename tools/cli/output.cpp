@@ -77,7 +77,7 @@ int Output::commandOutcome(const QXScsiCmd& record) {
       cdbText += byte;
     }
     std::cerr << "    cdb: " << cdbText << "\n    " << directionName(direction) << ", " << dataLength
-              << " bytes\n";
+              << " bytes, timeout " << record.timeout() << " s\n";
     backends::CommandFacts facts;
     if (target_ != nullptr && backends::lastCommand(*target_, facts)) {
       char ms[32];

@@ -20,6 +20,7 @@ class Output {
   explicit Output(const Options& options) : options_(options) {}
 
   bool json() const { return options_.json; }
+  const Options& options() const { return options_; }
   // Text stream for human-readable lines; swallowed when JSON is chosen.
   std::ostream& text();
   // The JSON document being built (printed by finish()).
