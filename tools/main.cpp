@@ -78,6 +78,7 @@ int run(int argc, char** argv) {
   cRaw->add_option("--in", raw.inLength, "read LEN bytes from the device")
       ->check(CLI::Range(0L, 16L * 1024 * 1024));
   cRaw->add_option("--out", raw.outFile, "send the bytes of FILE to the device");
+  cRaw->add_option("--outfile", raw.saveFile, "write the bytes that arrive (only those) to FILE, not to stdout");
   CLI::App* cXcopy = app.add_subcommand("xcopy", "EXTENDED COPY with a parameter list from a file");
   cXcopy->add_option("--list", listFile, "file holding the parameter list")->required();
   deviceArgument(cXcopy, o);

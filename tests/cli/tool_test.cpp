@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 #include <algorithm>
@@ -131,12 +132,20 @@ TEST_F(ToolTest, BadInputIsRefusedWithOneLineAndAStatus) {
       {"bogus-command", 1, ""},
       {"tur --param novalue", 1, "NAME=VALUE"},
 #ifdef QXSCSI_TOOL_HAS_SG  // the back-end that takes adapter names
-      {"inquiry //./scsi0:", 1, "needs --address"},
+      {"inquiry //./scsi0:", 31, "needs --address"},
+      {"tur /dev/qxscsi-no-such-node", 52, "cannot open"},
+      {"--address 0:0:0 tur //./scsi9999:", 52, "no SCSI adapter"},
 #endif
       {"--address 0:1 inquiry //./scsi0:", 1, "BUS:TARGET:LUN"},
       {"--address 0:1:256 inquiry //./scsi0:", 1, "BUS:TARGET:LUN"},
       {"--address 0:x:0 tur", 1, "BUS:TARGET:LUN"},
-      {"--address 0:0:0 tur", 1, "only for adapter names"},
+      {"--address 0:0:0 tur", 31, "only for adapter names"},
+      {"tur iscsi://127.0.0.1:1/iqn.2000-01.test:none/0", 15, "cannot open"},
+      {"raw --cdb '12 00 00 00 24 00' --out /dev/null", 31, "reads data from the device: give --in LEN"},
+      {"raw --cdb '2a 00 00 00 00 00 00 00 01 00' --in 512", 31, "sends data to the device: give --out FILE"},
+      {"raw --cdb '12 00 00 00 24 00'", 1, "not sent"},
+      {"raw --cdb '00 00 00 00 00 00' --outfile /tmp/x", 31, "needs --in LEN"},
+      {"raw --cdb '12 00 00 00 24 00' --in 36 --outfile /nonexistent/dir/file", 15, "cannot create"},
       {"raw --cdb '2a 00 00 00 00 00 00 00 01 00' --out /tmp", 15, "is a directory"},
       {"xcopy --list /tmp", 15, "is a directory"},
       {"tur ''", 1, "device name is empty"},
@@ -165,7 +174,7 @@ TEST_F(ToolTest, ADeviceNameThatIsNotUtf8IsEscapedInTextAndJson) {
     nlohmann::json j = nlohmann::json::parse(r.out, nullptr, false);
     ASSERT_FALSE(j.is_discarded()) << sub << "\n" << r.out;
     EXPECT_EQ(j["exit_status"], 15);
-    EXPECT_NE(j["error"].get<std::string>().find("emulated:\\xff\\x01x"), std::string::npos) << j;
+    EXPECT_NE(j["error"]["message"].get<std::string>().find("emulated:\\xff\\x01x"), std::string::npos) << j;
   }
 }
 
@@ -198,6 +207,16 @@ TEST_F(ToolTest, RawCountsAndDumpsOnlyTheBytesThatArrived) {
   EXPECT_EQ(j["data_in"]["requested"], 255);
   EXPECT_EQ(j["data_hex"].get<std::string>().size(), 2 * got);
   EXPECT_NE(r.out.find("data in: " + std::to_string(got) + " of 255 bytes\n"), std::string::npos) << r.out;
+  // --outfile gets exactly the bytes that arrived, and stdout no dump.
+  const std::string file = ::testing::TempDir() + "qxscsi_tool_outfile.bin";
+  ToolRun saved = run("raw --cdb '12 00 00 00 ff 00' --in 255 --outfile " + file);
+  EXPECT_EQ(saved.status, 0);
+  EXPECT_EQ(saved.out, "data in: " + std::to_string(got) + " of 255 bytes\n");
+  std::ifstream in(file, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(bytes.size(), got);
+  EXPECT_EQ(bytes.substr(8, 6), "QXSCSI");
+  std::remove(file.c_str());
   // TEST UNIT READY moves no data: nothing is dumped, however big the buffer.
   ToolRun tur = run("raw --cdb '00 00 00 00 00 00' --in 16777216");
   EXPECT_EQ(tur.status, 0);

@@ -14,6 +14,7 @@
 #include "cli/send.h"
 #include "cli/sense_report.h"
 #include "qxscsi/commands.h"
+#include "qxscsiplatform/errors.h"
 #include "qxscsi/target.h"
 #include "wire/bytes.h"
 #include "wire/cdb.h"
@@ -177,31 +178,67 @@ int runReportLuns(QXScsiTarget& target, Output& out) {
   return status;
 }
 
+namespace {
+
+// The direction of the data that a well-known operation code moves; noData_c when unknown (or
+// when it moves none). Lets raw refuse --in and --out that contradict the CDB before sending.
+int directionOf(uint8_t code) {
+  switch (code) {
+    case 0x03: case 0x05: case 0x08: case 0x12: case 0x1a: case 0x1c: case 0x25: case 0x28:
+    case 0x34: case 0x3c: case 0x4d: case 0x5a: case 0x84: case 0x88: case 0x9e: case 0xa0:
+    case 0xa8: case 0xb8:
+      return QXScsi::dataIn_c;
+    case 0x0a: case 0x15: case 0x2a: case 0x2e: case 0x3b: case 0x55: case 0x83: case 0x8a:
+    case 0x8e: case 0xaa: case 0xae:
+      return QXScsi::dataOut_c;
+    default:
+      return QXScsi::noData_c;
+  }
+}
+
+bool writeFile(const std::string& path, const uint8_t* bytes, size_t length, std::string& error) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) {
+    error = "cannot create '" + path + "': " + std::strerror(errno);
+    return false;
+  }
+  const bool written = length == 0 || std::fwrite(bytes, 1, length, f) == length;
+  const int writeErrno = errno;
+  if (std::fclose(f) != 0 || !written) {
+    error = "cannot write '" + path + "': " + std::strerror(written ? errno : writeErrno);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 int runRaw(QXScsiTarget& target, const Options& common, const RawOptions& o, Output& out) {
   std::vector<uint8_t> cdb;
   std::string error;
-  if (!parseHex(o.cdbHex, cdb, error)) {
-    errorLine("raw: bad CDB: " + error);
-    return exitSyntax;
-  }
-  if (cdb.empty() || cdb.size() > 16) {
-    errorLine("raw: a CDB holds 1 to 16 bytes, got " + std::to_string(cdb.size()));
-    return exitSyntax;
-  }
-  if (o.inLength >= 0 && !o.outFile.empty()) {
-    errorLine("raw: --in and --out exclude each other");
-    return exitContradicting;
-  }
+  if (!parseHex(o.cdbHex, cdb, error)) return out.fail("raw: bad CDB: " + error, exitSyntax);
+  if (cdb.empty() || cdb.size() > 16)
+    return out.fail("raw: a CDB holds 1 to 16 bytes, got " + std::to_string(cdb.size()), exitSyntax);
+  if (o.inLength >= 0 && !o.outFile.empty())
+    return out.fail("raw: --in and --out exclude each other", exitContradicting);
+  if (!o.saveFile.empty() && o.inLength < 0)
+    return out.fail("raw: --outfile keeps the data that arrives: it needs --in LEN", exitContradicting);
+  char code[8];
+  std::snprintf(code, sizeof code, "%02xh", cdb[0]);
+  const int expected = directionOf(cdb[0]);
+  if (expected == QXScsi::dataIn_c && !o.outFile.empty())
+    return out.fail(std::string("raw: operation code ") + code + " reads data from the device: give --in LEN, not --out",
+                    exitContradicting);
+  if (expected == QXScsi::dataOut_c && o.inLength >= 0)
+    return out.fail(std::string("raw: operation code ") + code + " sends data to the device: give --out FILE, not --in",
+                    exitContradicting);
   std::vector<uint8_t> data;
   int direction = QXScsi::noData_c;
   if (o.inLength >= 0) {
     data.assign(static_cast<size_t>(o.inLength), 0);
     direction = QXScsi::dataIn_c;
   } else if (!o.outFile.empty()) {
-    if (!readFile(o.outFile, data, error)) {
-      errorLine("raw: " + error);
-      return exitFile;
-    }
+    if (!readFile(o.outFile, data, error)) return out.fail("raw: " + error, exitFile);
     direction = QXScsi::dataOut_c;
   }
   Request request;
@@ -211,14 +248,27 @@ int runRaw(QXScsiTarget& target, const Options& common, const RawOptions& o, Out
   request.dataLength = data.size();
   request.direction = direction;
   Record rec = send(target, common, request);
-  if (!rec) return out.commandFailure("raw command", target);
-  int status = out.commandOutcome(*rec);
+  if (!rec) {
+    // Refused before it was sent: the CDB does not suit the data options (or its length).
+    if (target.implementationError() == QXScsiPlatform::invalidRequest_c) {
+      std::string hint;
+      target.implementationErrorHint(hint);
+      return out.fail("raw: the command was not sent: " + hint +
+                          " (a CDB that moves data needs --in LEN or --out FILE)",
+                      exitSyntax, target.implementationError());
+    }
+    return out.commandFailure("raw command", target);
+  }
+  int status = out.commandOutcome(*rec, Completion::raw);
   if (direction == QXScsi::dataIn_c && rec->scsiStatus() == 0) {
     const size_t got = out.received(data.size());
     out.text() << "data in: " << got << " of " << data.size() << " bytes\n";
-    if (!common.hex && !common.json) hexDump(std::cout, data.data(), got);
+    if (!o.saveFile.empty()) {
+      if (!writeFile(o.saveFile, data.data(), got, error)) return out.fail("raw: " + error, exitFile);
+    } else if (!common.hex) {
+      hexDump(out.text(), data.data(), got);
+    }
     out.data(data.data(), got);
-    if (common.json && !common.hex) out.doc()["data_hex"] = toHex(data.data(), got);
   }
   return status;
 }
@@ -227,8 +277,7 @@ int runExtendedCopy(QXScsiTarget& target, const std::string& listFile, Output& o
   std::vector<uint8_t> list;
   std::string error;
   if (!readFile(listFile, list, error)) {
-    errorLine("xcopy: " + error);
-    return exitFile;
+    return out.fail("xcopy: " + error, exitFile);
   }
   unsigned char cdb[16] = {extendedCopyCode};
   wire::putBe32(cdb + 10, static_cast<uint32_t>(list.size()));
@@ -292,19 +341,16 @@ int runDecodeSense(const std::vector<std::string>& hex, Output& out) {
   if (hex.empty()) {
     text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
     if (!parseHex(text, bytes, error)) {
-      errorLine("decode-sense: " + error);
-      return exitSyntax;
+      return out.fail("decode-sense: " + error, exitSyntax);
     }
   }
   for (const std::string& part : hex) {
     if (!parseHex(part, bytes, error)) {
-      errorLine("decode-sense: " + error);
-      return exitSyntax;
+      return out.fail("decode-sense: " + error, exitSyntax);
     }
   }
   if (bytes.empty()) {
-    errorLine("decode-sense: no sense bytes given");
-    return exitSyntax;
+    return out.fail("decode-sense: no sense bytes given", exitSyntax);
   }
   SenseReport report = decodeSense(bytes.data(), bytes.size());
   printSense(out.text(), report);

@@ -56,9 +56,7 @@ int vpdInquiry(QXScsiTarget& target, int page, Output& out) {
   }
   out.data(buffer.data(), got);
   if (!problem.empty()) {
-    errorLine("inquiry: response failed sanity checks: " + problem);
-    out.doc()["error"] = "response failed sanity checks: " + problem;
-    return exitMalformed;
+    return out.fail("inquiry: response failed sanity checks: " + problem, exitMalformed);
   }
   describeVpdPage(buffer.data(), claimed < got ? claimed : got, out);
   return status;

@@ -61,7 +61,7 @@ size_t Output::received(size_t size) {
   return arrived;
 }
 
-int Output::commandOutcome(const QXScsiCmd& record) {
+int Output::commandOutcome(const QXScsiCmd& record, Completion completion) {
   if (options_.verbose > 0) {
     const unsigned char* cdb = nullptr;
     unsigned char cdbLength = 0;
@@ -110,7 +110,7 @@ int Output::commandOutcome(const QXScsiCmd& record) {
     doc_["implementation_error"] = implError;
     text() << "implementation error: " << implError << (message.empty() ? "" : " (" + message + ")") << '\n';
   }
-  return exitStatusFor(status, sense, report.present ? report.length : 0);
+  return exitStatusFor(status, sense, report.present ? report.length : 0, completion);
 }
 
 int Output::commandFailure(const char* what, QXScsiTarget& target) {
@@ -119,15 +119,20 @@ int Output::commandFailure(const char* what, QXScsiTarget& target) {
   target.implementationErrorHint(hint);
   std::string line = std::string(what) + " failed: " + (hint.empty() ? "command not carried out" : hint) +
                      " (error " + std::to_string(error) + ")";
-  errorLine(line);
-  doc_["error"] = untrustedText(line);
-  doc_["error_code"] = error;
-  return exitStatusForFailure(error);
+  return fail(line, exitStatusForFailure(error), error);
+}
+
+int Output::fail(const std::string& message, int status, long implementationError) {
+  errorLine(message);
+  doc_["error"] = {{"message", untrustedText(message)},
+                   {"exit_status", status},
+                   {"implementation_error", implementationError}};
+  return status;
 }
 
 void Output::data(const uint8_t* bytes, size_t length) {
   if (options_.hex && !options_.json) hexDump(std::cout, bytes, length);
-  if (options_.json && options_.hex) doc_["data_hex"] = toHex(bytes, length);
+  if (options_.json) doc_["data_hex"] = toHex(bytes, length);
 }
 
 int Output::finish(int status) {
