@@ -132,7 +132,7 @@ int runRequestSense(QXScsiTarget& target, Output& out) {
   out.data(buffer, length);
   SenseReport report = decodeSense(buffer, length);
   printSense(out.text(), report);
-  out.doc()["returned_sense"] = senseJson(report);
+  out.doc()["sense"] = senseJson(report, buffer);
   return status;
 }
 
@@ -172,9 +172,10 @@ int runReportLuns(QXScsiTarget& target, Output& out) {
   }
   if (count > arrived)
     out.text() << "  (the device claims " << count << ", " << arrived << " arrived and are listed)\n";
-  out.doc()["lun_count"] = count;
-  out.doc()["luns_listed"] = arrived;
-  out.doc()["luns"] = list;
+  out.doc()["logical_unit_count"] = count;
+  out.doc()["logical_units_listed"] = arrived;
+  out.doc()["logical_units"] = list;
+  if (out.options().timeout != 0) out.data(work.data(), got);
   return status;
 }
 
@@ -322,8 +323,9 @@ int runCopyResults(QXScsiTarget& target, const CopyResultsOptions& o, Output& ou
   size_t returned = got >= 4 ? 4 + size_t(wire::getBe32(buffer.data())) : got;
   if (returned > got) returned = got;
   out.text() << "copy results (service action " << o.serviceAction << "): " << returned << " bytes\n";
-  if (!out.json()) hexDump(std::cout, buffer.data(), returned);
-  out.doc()["data_hex"] = toHex(buffer.data(), returned);
+  if (!out.options().hex) hexDump(out.text(), buffer.data(), returned);
+  out.data(buffer.data(), returned);
+  out.doc()["service_action"] = o.serviceAction;
   if (o.serviceAction == 0 && returned >= 12) {  // COPY STATUS
     unsigned copyStatus = buffer[4] & 0x7f;
     out.text() << "copy manager status: " << copyStatus << (copyStatus == 1 ? " (completed, no errors)" : "")
@@ -354,7 +356,7 @@ int runDecodeSense(const std::vector<std::string>& hex, Output& out) {
   }
   SenseReport report = decodeSense(bytes.data(), bytes.size());
   printSense(out.text(), report);
-  out.doc()["sense"] = senseJson(report);
+  out.doc()["sense"] = senseJson(report, bytes.data());
   return exitOk;
 }
 

@@ -16,11 +16,11 @@
 namespace qxscsi::cli {
 namespace {
 
-// An ASCII field of standard INQUIRY data, trailing blanks dropped, anything else escaped.
+// An ASCII field of standard INQUIRY data, trailing blanks and NULs dropped, anything else escaped.
 std::string field(const uint8_t* data, size_t length, size_t from, size_t to) {
   if (from >= length) return std::string();
   if (to > length) to = length;
-  while (to > from && data[to - 1] == ' ') --to;
+  while (to > from && (data[to - 1] == ' ' || data[to - 1] == 0)) --to;
   return untrustedText(data + from, to - from);
 }
 
@@ -93,6 +93,8 @@ void describeStandardInquiry(const uint8_t* d, size_t n, Output& out) {
   j["peripheral_qualifier"] = qualifier;
   j["removable"] = (d[1] & 0x80) != 0;
   j["version"] = d[2];
+  j["version_hex"] = hexNumber(d[2], 2);
+  j["peripheral_device_type_hex"] = hexNumber(pdt, 2);
   j["response_data_format"] = d[3] & 0x0f;
   if (!whole) {
     j["short"] = true;

@@ -21,6 +21,8 @@ class Output {
   explicit Output(const Options& options) : options_(options) {}
 
   bool json() const { return options_.json; }
+  // Names the run in the document: the subcommand and (when it takes one) the device.
+  void start(const std::string& subcommand, const std::string& device);
   const Options& options() const { return options_; }
   // Text stream for human-readable lines; swallowed when JSON is chosen.
   std::ostream& text();
