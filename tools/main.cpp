@@ -34,8 +34,28 @@ bool parseTimeout(const std::string& text, unsigned long& seconds) {
   return true;
 }
 
-int run(int argc, char** argv) {
-  Options o;
+// True when --json is among the arguments (read by hand when parsing failed).
+bool wantsJson(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i)
+    if (std::string(argv[i]) == "--json") return true;
+  return false;
+}
+
+// The first argument that is neither an option nor an option's value: the subcommand's place.
+std::string firstWord(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--param" || a == "--address" || a == "-t" || a == "--timeout") {
+      ++i;
+      continue;
+    }
+    if (!a.empty() && a[0] == '-') continue;
+    return a;
+  }
+  return std::string();
+}
+
+int run(int argc, char** argv, Options& o, Output& out) {
   std::string timeoutText;
   InquiryOptions inquiry;
   RawOptions raw;
@@ -55,8 +75,8 @@ int run(int argc, char** argv) {
   app.add_option("--address", o.address, "BUS:TARGET:LUN of the device behind an adapter name //./scsiN:");
   app.add_option(
       "-t,--timeout", timeoutText,
-      "timeout in seconds (1 to 86400) for raw commands and each step of list --portal; default: the "
-      "device's own (10 s for list --portal)");
+      "timeout in seconds (1 to 86400) for each command sent and each network step of list --portal; "
+      "default: the library's own (10 s, 300 s for EXTENDED COPY)");
   app.add_flag("--json", o.json, "print one JSON document on stdout");
   app.add_flag("--hex", o.hex, "hex dump of returned data");
   app.add_flag("--trace", o.trace, "print the library's trace of the argument object to stderr");
@@ -78,6 +98,7 @@ int run(int argc, char** argv) {
   cRaw->add_option("--in", raw.inLength, "read LEN bytes from the device")
       ->check(CLI::Range(0L, 16L * 1024 * 1024));
   cRaw->add_option("--out", raw.outFile, "send the bytes of FILE to the device");
+  cRaw->add_option("--outfile", raw.saveFile, "write the bytes that arrive (only those) to FILE, not to stdout");
   CLI::App* cXcopy = app.add_subcommand("xcopy", "EXTENDED COPY with a parameter list from a file");
   cXcopy->add_option("--list", listFile, "file holding the parameter list")->required();
   deviceArgument(cXcopy, o);
@@ -99,28 +120,31 @@ int run(int argc, char** argv) {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     if (e.get_exit_code() == 0) return app.exit(e);
-    errorLine(e.what());
-    return exitSyntax;
+    o.json = o.json || wantsJson(argc, argv);
+    const std::string word = firstWord(argc, argv);
+    bool known = word.empty();
+    for (const CLI::App* sub : app.get_subcommands({})) known = known || sub->get_name() == word;
+    if (!known) {
+      std::string names;
+      for (const CLI::App* sub : app.get_subcommands({})) names += (names.empty() ? "" : ", ") + sub->get_name();
+      return out.finish(out.fail("unknown subcommand '" + word + "' (subcommands: " + names + ")", exitSyntax));
+    }
+    return out.finish(out.fail(e.what(), exitSyntax));
   }
+  CLI::App* chosen = app.get_subcommands().front();
+  out.start(chosen->get_name(), chosen == cDecode || chosen == cList ? std::string() : o.device);
 
-  if (!timeoutText.empty() && !parseTimeout(timeoutText, o.timeout)) {
-    errorLine("-t/--timeout: expected whole seconds from 1 to 86400, not '" + timeoutText + "'");
-    return exitSyntax;
-  }
-  if (o.device.empty()) {
-    errorLine("the device name is empty (try emulated:disk, or qxscsi list)");
-    return exitSyntax;
-  }
+  if (!timeoutText.empty() && !parseTimeout(timeoutText, o.timeout))
+    return out.finish(
+        out.fail("-t/--timeout: expected whole seconds from 1 to 86400, not '" + timeoutText + "'", exitSyntax));
+  if (o.device.empty())
+    return out.finish(out.fail("the device name is empty (try emulated:disk, or qxscsi list)", exitSyntax));
 
-  Output out(o);
   if (cDecode->parsed()) return out.finish(runDecodeSense(senseHex, out));
 
   std::vector<QXScsi::ParameterData> params;
   std::string error;
-  if (!buildParameters(o.params, params, error)) {
-    errorLine(error);
-    return exitSyntax;
-  }
+  if (!buildParameters(o.params, params, error)) return out.finish(out.fail(error, exitSyntax));
 
   DeviceSession session;
   // Listing a portal waits 10 s for each network step unless -t says otherwise.
@@ -130,7 +154,6 @@ int run(int argc, char** argv) {
   QXScsiTarget* target = session.open(o.device, params, out, status, o.address);
   if (target == nullptr) return out.finish(status);
   out.setTarget(target);
-  out.doc()["device"] = untrustedText(o.device);
 
   if (cInquiry->parsed())
     status = runInquiry(*target, inquiry, out);
@@ -150,13 +173,15 @@ int run(int argc, char** argv) {
 }
 
 int main(int argc, char** argv) {
-  // Nothing a user or a device does may end the run without a line and a documented status.
+  // Nothing a user or a device does may end the run without a line, a documented status and,
+  // with --json, one document.
+  Options o;
+  Output out(o);
   try {
-    return run(argc, argv);
+    return run(argc, argv, o, out);
   } catch (const std::exception& e) {
-    errorLine(std::string("internal error: ") + e.what());
+    return out.finish(out.fail(std::string("internal error: ") + e.what(), exitOther));
   } catch (...) {
-    errorLine("internal error");
+    return out.finish(out.fail("internal error", exitOther));
   }
-  return exitOther;
 }

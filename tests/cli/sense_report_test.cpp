@@ -1,6 +1,8 @@
 // Decoding of fixed and descriptor sense data and the exit statuses they map to.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include <vector>
 
 #include "cli/exit_status.h"
@@ -82,6 +84,17 @@ TEST_F(SenseReportTest, StatusesMapToTheConventionalExitValues) {
   EXPECT_EQ(exitStatusFor(0x02, oneByte.data(), oneByte.size()), 20);
   std::vector<uint8_t> recovered = {0x70, 0, 0x01, 0, 0, 0, 0, 0x0a, 0, 0, 0, 0, 0x17, 0x01, 0, 0, 0, 0};
   EXPECT_EQ(exitStatusFor(0x02, recovered.data(), recovered.size()), 0);
+  EXPECT_EQ(exitStatusFor(0x02, recovered.data(), recovered.size(), Completion::raw), 21);
+  EXPECT_EQ(exitStatusFor(0x02, oneByte.data(), oneByte.size(), Completion::raw), 20);
+  EXPECT_EQ(exitStatusForErrno(ENOENT), 52);
+  EXPECT_EQ(exitStatusForErrno(EBUSY), 66);
+  EXPECT_EQ(exitStatusForErrno(46), 96);
+  EXPECT_EQ(exitStatusForErrno(47), 50);  // beyond what fits below 97
+  EXPECT_EQ(exitStatusForOpening(-11, true), 52);
+  EXPECT_EQ(exitStatusForOpening(-12, true), 63);
+  EXPECT_EQ(exitStatusForOpening(-13, true), 66);
+  EXPECT_EQ(exitStatusForOpening(-12, false), 15);  // a refused login has no errno
+  EXPECT_EQ(exitStatusForOpening(-17, false), 15);
   EXPECT_EQ(exitStatusFor(0x08, nullptr, 0), 26);
   EXPECT_EQ(exitStatusFor(0x18, nullptr, 0), 24);
   EXPECT_EQ(exitStatusFor(0x28, nullptr, 0), 27);

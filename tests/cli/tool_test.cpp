@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 #include <algorithm>
@@ -70,8 +71,8 @@ TEST_F(ToolTest, VpdPagesAreDecoded) {
 TEST_F(ToolTest, StandardCommandsAnswerOnEveryDeviceType) {
   for (const char* dev : {"emulated:disk", "emulated:tape", "emulated:changer"}) {
     EXPECT_EQ(json(std::string("tur ") + dev)["ready"], true) << dev;
-    EXPECT_EQ(json(std::string("sense ") + dev)["returned_sense"]["sense_key"], 0) << dev;
-    EXPECT_GE(json(std::string("luns ") + dev)["lun_count"].get<int>(), 1) << dev;
+    EXPECT_EQ(json(std::string("sense ") + dev)["sense"]["sense_key"], 0) << dev;
+    EXPECT_GE(json(std::string("luns ") + dev)["logical_unit_count"].get<int>(), 1) << dev;
   }
 }
 
@@ -79,9 +80,9 @@ TEST_F(ToolTest, RawCommandsReturnDataAndCheckConditions) {
   nlohmann::json j = json("raw --cdb '12 00 00 00 24 00' --in 36 --hex");
   EXPECT_EQ(j["data_hex"].get<std::string>().substr(16, 12), "515853435349");  // "QXSCSI"
   nlohmann::json bad = json("raw --cdb 'ff 00 00 00 00 00'", 9);
-  EXPECT_EQ(bad["status"], 2);
-  EXPECT_EQ(bad["sense"]["sense_key"], 5);
-  EXPECT_EQ(bad["sense"]["asc"], 0x20);
+  EXPECT_EQ(bad["command"]["status"], 2);
+  EXPECT_EQ(bad["command"]["sense"]["sense_key"], 5);
+  EXPECT_EQ(bad["command"]["sense"]["additional_sense_code"], 0x20);
   ToolRun lba = run("raw --cdb '28 00 ff ff ff ff 00 00 01 00' --in 512");
   EXPECT_EQ(lba.status, 22) << lba.out;  // LBA OUT OF RANGE has its own status
 }
@@ -94,14 +95,14 @@ TEST_F(ToolTest, RawWriteSendsTheFileAndAFreshDiskReadsZeros) {
     for (int i = 0; i < 512; ++i) f.put(static_cast<char>(i * 7));
   }
   nlohmann::json w = json("raw --cdb '2a 00 00 00 00 05 00 00 01 00' --out " + file);
-  EXPECT_EQ(w["status"], 0);
+  EXPECT_EQ(w["command"]["status"], 0);
   nlohmann::json r = json("raw --cdb '28 00 00 00 00 05 00 00 01 00' --in 512");
   EXPECT_EQ(r["data_hex"], std::string(1024, '0'));
   // A file shorter than the blocks: the write cannot get its data and answers INVALID FIELD IN CDB.
   nlohmann::json shortFile = json("raw --cdb '2a 00 00 00 00 05 00 00 02 00' --out " + file, 5);
-  EXPECT_EQ(shortFile["status"], 2) << shortFile;
-  EXPECT_EQ(shortFile["sense"]["sense_key"], 5) << shortFile;
-  EXPECT_EQ(shortFile["sense"]["asc"], 0x24) << shortFile;
+  EXPECT_EQ(shortFile["command"]["status"], 2) << shortFile;
+  EXPECT_EQ(shortFile["command"]["sense"]["sense_key"], 5) << shortFile;
+  EXPECT_EQ(shortFile["command"]["sense"]["additional_sense_code"], 0x24) << shortFile;
   std::remove(file.c_str());
 }
 
@@ -131,12 +132,20 @@ TEST_F(ToolTest, BadInputIsRefusedWithOneLineAndAStatus) {
       {"bogus-command", 1, ""},
       {"tur --param novalue", 1, "NAME=VALUE"},
 #ifdef QXSCSI_TOOL_HAS_SG  // the back-end that takes adapter names
-      {"inquiry //./scsi0:", 1, "needs --address"},
+      {"inquiry //./scsi0:", 31, "needs --address"},
+      {"tur /dev/qxscsi-no-such-node", 52, "cannot open"},
+      {"--address 0:0:0 tur //./scsi9999:", 52, "no SCSI adapter"},
 #endif
       {"--address 0:1 inquiry //./scsi0:", 1, "BUS:TARGET:LUN"},
       {"--address 0:1:256 inquiry //./scsi0:", 1, "BUS:TARGET:LUN"},
       {"--address 0:x:0 tur", 1, "BUS:TARGET:LUN"},
-      {"--address 0:0:0 tur", 1, "only for adapter names"},
+      {"--address 0:0:0 tur", 31, "only for adapter names"},
+      {"tur iscsi://127.0.0.1:1/iqn.2000-01.test:none/0", 15, "cannot open"},
+      {"raw --cdb '12 00 00 00 24 00' --out /dev/null", 31, "reads data from the device: give --in LEN"},
+      {"raw --cdb '2a 00 00 00 00 00 00 00 01 00' --in 512", 31, "sends data to the device: give --out FILE"},
+      {"raw --cdb '12 00 00 00 24 00'", 1, "not sent"},
+      {"raw --cdb '00 00 00 00 00 00' --outfile /tmp/x", 31, "needs --in LEN"},
+      {"raw --cdb '12 00 00 00 24 00' --in 36 --outfile /nonexistent/dir/file", 15, "cannot create"},
       {"raw --cdb '2a 00 00 00 00 00 00 00 01 00' --out /tmp", 15, "is a directory"},
       {"xcopy --list /tmp", 15, "is a directory"},
       {"tur ''", 1, "device name is empty"},
@@ -165,7 +174,7 @@ TEST_F(ToolTest, ADeviceNameThatIsNotUtf8IsEscapedInTextAndJson) {
     nlohmann::json j = nlohmann::json::parse(r.out, nullptr, false);
     ASSERT_FALSE(j.is_discarded()) << sub << "\n" << r.out;
     EXPECT_EQ(j["exit_status"], 15);
-    EXPECT_NE(j["error"].get<std::string>().find("emulated:\\xff\\x01x"), std::string::npos) << j;
+    EXPECT_NE(j["error"]["message"].get<std::string>().find("emulated:\\xff\\x01x"), std::string::npos) << j;
   }
 }
 
@@ -193,11 +202,21 @@ TEST_F(ToolTest, RawCountsAndDumpsOnlyTheBytesThatArrived) {
   ToolRun r = run("raw --cdb '12 00 00 00 ff 00' --in 255");
   EXPECT_EQ(r.status, 0) << r.out;
   nlohmann::json j = json("raw --cdb '12 00 00 00 ff 00' --in 255");
-  const size_t got = j["data_in"]["received"].get<size_t>();
+  const size_t got = j["command"]["data_in"]["received"].get<size_t>();
   EXPECT_LT(got, 255u) << j;
-  EXPECT_EQ(j["data_in"]["requested"], 255);
+  EXPECT_EQ(j["command"]["data_in"]["requested"], 255);
   EXPECT_EQ(j["data_hex"].get<std::string>().size(), 2 * got);
   EXPECT_NE(r.out.find("data in: " + std::to_string(got) + " of 255 bytes\n"), std::string::npos) << r.out;
+  // --outfile gets exactly the bytes that arrived, and stdout no dump.
+  const std::string file = ::testing::TempDir() + "qxscsi_tool_outfile.bin";
+  ToolRun saved = run("raw --cdb '12 00 00 00 ff 00' --in 255 --outfile " + file);
+  EXPECT_EQ(saved.status, 0);
+  EXPECT_EQ(saved.out, "data in: " + std::to_string(got) + " of 255 bytes\n");
+  std::ifstream in(file, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(bytes.size(), got);
+  EXPECT_EQ(bytes.substr(8, 6), "QXSCSI");
+  std::remove(file.c_str());
   // TEST UNIT READY moves no data: nothing is dumped, however big the buffer.
   ToolRun tur = run("raw --cdb '00 00 00 00 00 00' --in 16777216");
   EXPECT_EQ(tur.status, 0);
@@ -235,8 +254,56 @@ TEST_F(ToolTest, TraceShowsTheLibrarysOwnTraceOfTheArguments) {
 
 TEST_F(ToolTest, CopyResultsReportsOperatingParameters) {
   nlohmann::json j = json("copy-results --sa 3");
-  EXPECT_EQ(j["status"], 0);
+  EXPECT_EQ(j["command"]["status"], 0);
   EXPECT_FALSE(j["data_hex"].get<std::string>().empty());
+}
+
+}  // namespace
+
+namespace {
+
+// -t reaches every command sent: the record carries its timeout (shown by -v), and a device that
+// lets the command time out gives exit 33 on every path, standard commands included.
+TEST_F(ToolTest, TimeoutBoundsEveryCommandSent) {
+  struct Case {
+    const char* args;
+    const char* timeout;
+  } cases[] = {
+      {"-v tur", "timeout 10 s"},
+      {"-v -t 2 tur", "timeout 2 s"},
+      {"-v -t 3 inquiry", "timeout 3 s"},
+      {"-v inquiry --vpd 0x80", "timeout 10 s"},
+      {"-v -t 4 inquiry --vpd 0x80", "timeout 4 s"},
+      {"-v -t 5 sense", "timeout 5 s"},
+      {"-v -t 6 luns", "timeout 6 s"},
+      {"-v raw --cdb '00 00 00 00 00 00'", "timeout 10 s"},
+      {"-v -t 7 raw --cdb '00 00 00 00 00 00'", "timeout 7 s"},
+      {"-v xcopy --list /dev/null", "timeout 300 s"},
+      {"-v -t 8 xcopy --list /dev/null", "timeout 8 s"},
+      {"-v -t 9 copy-results --sa 3", "timeout 9 s"},
+  };
+  for (const Case& c : cases) {
+    ToolRun r = run(c.args, true);
+    EXPECT_NE(r.out.find(c.timeout), std::string::npos) << c.args << "\n" << r.out;
+  }
+  for (const char* sub : {"tur", "inquiry", "inquiry --vpd 0", "sense", "luns", "raw --cdb '00 00 00 00 00 00'",
+                          "xcopy --list /dev/null", "copy-results"}) {
+    ToolRun r = run(std::string("-t 2 ") + sub + " 'emulated:disk?hostile=timeout'", true);
+    EXPECT_EQ(r.status, 33) << sub << "\n" << r.out;
+  }
+}
+
+// Through cmdCall (-t) a standard command decodes its answer as the library's command does.
+TEST_F(ToolTest, StandardCommandsGiveTheSameAnswerWithATimeout) {
+  for (const char* sub : {"inquiry emulated:tape", "sense", "luns 'emulated:disk?luns=3'", "tur", "copy-results --sa 3"}) {
+    nlohmann::json plain = json(sub), timed = json(std::string("-t 20 ") + sub);
+    EXPECT_EQ(timed["command"]["timeout_seconds"], 20) << sub;
+    plain["command"].erase("timeout_seconds");
+    timed["command"].erase("timeout_seconds");
+    timed.erase("data_hex");  // the library's REPORT LUNS keeps its answer's bytes to itself
+    plain.erase("data_hex");
+    EXPECT_EQ(plain, timed) << sub;
+  }
 }
 
 }  // namespace

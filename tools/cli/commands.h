@@ -18,7 +18,8 @@ struct InquiryOptions {
 struct RawOptions {
   std::string cdbHex;   // the CDB in hex
   long inLength = -1;   // --in LEN
-  std::string outFile;  // --out FILE
+  std::string outFile;  // --out FILE: data to send
+  std::string saveFile;  // --outfile FILE: where the data that arrives goes
 };
 
 struct CopyResultsOptions {

@@ -32,26 +32,24 @@ bool parseLunAddress(const std::string& text, unsigned char& bus, unsigned char&
 QXScsiTarget* DeviceSession::open(const std::string& name, std::vector<QXScsi::ParameterData>& params,
                                   Output& out, int& status, const std::string& address) {
   if (!installation_) {
-    errorLine("cannot set up the back-ends (another installation is alive)");
-    status = exitOther;
+    status = out.fail("cannot set up the back-ends (another installation is alive)", exitOther);
     return nullptr;
   }
   backends::Backend* backend = installation_->backendFor(name);
   if (address.empty() && backend != nullptr && backend->needsAddress(name)) {
-    errorLine("an adapter name needs --address BUS:TARGET:LUN");
-    status = exitSyntax;
+    status = out.fail("an adapter name needs --address BUS:TARGET:LUN", exitContradicting);
     return nullptr;
   }
   if (!address.empty()) {
     unsigned char bus, id, lun;
     if (!parseLunAddress(address, bus, id, lun)) {
-      errorLine("--address: expected BUS:TARGET:LUN with each number 0 to 255, not '" + address + "'");
-      status = exitSyntax;
+      status = out.fail("--address: expected BUS:TARGET:LUN with each number 0 to 255, not '" + address + "'",
+                        exitSyntax);
       return nullptr;
     }
     if (backend != nullptr && !backend->needsAddress(name)) {
-      errorLine("--address is only for adapter names such as //./scsiN:, not '" + name + "'");
-      status = exitSyntax;
+      status = out.fail("--address is only for adapter names such as //./scsiN:, not '" + name + "'",
+                        exitContradicting);
       return nullptr;
     }
     target_ = std::make_unique<QXScsiSPITarget>(name.c_str(), bus, id, lun, &params);
@@ -64,11 +62,10 @@ QXScsiTarget* DeviceSession::open(const std::string& name, std::vector<QXScsi::P
   target_->implementationErrorHint(hint);
   std::string line = "cannot open '" + name + "': " + (hint.empty() ? "opening failed" : hint) + " (error " +
                      std::to_string(error) + ")";
-  errorLine(line);
-  out.doc()["error"] = untrustedText(line);
-  out.doc()["error_code"] = error;
-  status = exitStatusForFailure(error);
-  if (status == exitOther) status = exitFile;
+  // The back-end of operating-system nodes fails its opening with open(2)'s errno.
+  const bool fromOpenCall = backend != nullptr && std::string(backend->name()) == "sg";
+  status = exitStatusForOpening(error, fromOpenCall);
+  out.fail(line, status, error);
   return nullptr;
 }
 
@@ -81,8 +78,7 @@ bool listDevices(backends::Installation& installation, const std::string& scope,
   std::vector<backends::DeviceGroup> groups;
   std::string error;
   if (!installation.list(scope, timeoutSeconds, groups, error)) {
-    errorLine("list" + (scope.empty() ? std::string() : " --portal " + scope) + ": " + error);
-    out.doc()["error"] = untrustedText(error);
+    out.fail("list" + (scope.empty() ? std::string() : " --portal " + scope) + ": " + error, exitFile);
     return false;
   }
   nlohmann::json listed = nlohmann::json::array();
@@ -94,7 +90,7 @@ bool listDevices(backends::Installation& installation, const std::string& scope,
     for (const std::string& a : g.addresses) portals.push_back(untrustedText(a));
     out.text() << "target " << name << (portals.empty() ? "" : "  " + portals[0])
                << (error.empty() ? "" : "  (LUNs unknown: " + error + ")") << '\n';
-    listed.push_back({{"target", name}, {"portals", portals}, {"luns", g.luns}, {"error", error}});
+    listed.push_back({{"target", name}, {"portals", portals}, {"logical_units", g.luns}, {"error", error}});
   }
   if (!scope.empty()) out.doc()["targets"] = listed;
   return true;
@@ -105,8 +101,7 @@ bool listDevices(backends::Installation& installation, const std::string& scope,
 int runList(DeviceSession& session, const std::string& portal, unsigned long timeoutSeconds, Output& out) {
   backends::Installation* inst = session.installation();
   if (inst == nullptr) {
-    errorLine("cannot set up the back-ends");
-    return exitOther;
+    return out.fail("cannot set up the back-ends", exitOther);
   }
   std::vector<std::string> names;
   if (!listDevices(*inst, portal, timeoutSeconds, names, out)) return exitFile;

@@ -3,21 +3,24 @@
 
 #include <scsi/sg_lib.h>
 
+#include <cerrno>
+
 #include "qxscsiplatform/errors.h"
 #include "wire/status.h"
 
 namespace qxscsi::cli {
 
-int exitStatusFor(unsigned char status, const uint8_t* sense, size_t senseLength) {
+int exitStatusFor(unsigned char status, const uint8_t* sense, size_t senseLength, Completion completion) {
   switch (status & 0xfe) {
     case wire::statusGood:
       return exitOk;
     case wire::statusCheckCondition: {
       if (sense == nullptr || senseLength == 0) return exitSense;
-      // A recovered error means the command completed. NO SENSE keeps its own status: a CHECK
-      // CONDITION is never reported as success because its sense data says little.
+      // A RECOVERED ERROR completed the command. NO SENSE keeps its own status everywhere: sense
+      // cut short reads as NO SENSE, and a CHECK CONDITION is not reported as success on so little.
       int cat = sg_err_category_sense(sense, static_cast<int>(senseLength));
-      return cat == SG_LIB_CAT_RECOVERED ? exitOk : cat;
+      if (completion == Completion::standard && cat == SG_LIB_CAT_RECOVERED) return exitOk;
+      return cat;
     }
     case wire::statusConditionMet:
       return exitConditionMet;
@@ -50,6 +53,31 @@ int exitStatusForFailure(long error) {
     default:
       return exitOther;
   }
+}
+
+int exitStatusForErrno(int error) {
+  if (error <= 0) return exitOther;
+  return exitOsError + error > exitMalformed - 1 ? exitOsError : exitOsError + error;
+}
+
+int exitStatusForOpening(long error, bool fromOpenCall) {
+  if (fromOpenCall) {
+    switch (error) {
+      case QXScsiPlatform::deviceNotFound_c:
+        return exitStatusForErrno(ENOENT);
+      case QXScsiPlatform::accessDenied_c:
+        return exitStatusForErrno(EACCES);
+      case QXScsiPlatform::deviceBusy_c:
+        return exitStatusForErrno(EBUSY);
+      case QXScsiPlatform::outOfResources_c:
+        return exitStatusForErrno(ENOMEM);
+      case QXScsiPlatform::ioError_c:
+        return exitStatusForErrno(EIO);
+      default:
+        break;
+    }
+  }
+  return exitFile;
 }
 
 }  // namespace qxscsi::cli

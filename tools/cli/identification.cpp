@@ -19,8 +19,10 @@ void describeDeviceIdentification(const uint8_t* page, size_t length, Output& ou
     if (!d.headerReadable()) break;
     unsigned short present = d.availableDesignatorLength();
     std::string value;
-    if (d.codeSet() == 2 || d.codeSet() == 3) {  // ASCII or UTF-8 designator
-      value = untrustedText(d.designator(), present);
+    if (d.codeSet() == 2 || d.codeSet() == 3) {  // ASCII or UTF-8 designator, padding dropped
+      size_t n = present;
+      while (n > 0 && (d.designator()[n - 1] == 0 || d.designator()[n - 1] == ' ')) --n;
+      value = untrustedText(d.designator(), n);
     } else {
       value = toHex(d.designator(), present);
     }
@@ -32,6 +34,7 @@ void describeDeviceIdentification(const uint8_t* page, size_t length, Output& ou
     j["designator_type_text"] = designatorTypeName(d.designatorType());
     j["association"] = d.association();
     j["code_set"] = d.codeSet();
+    j["designator_hex"] = toHex(d.designator(), present);
     j["designator"] = value;
     j["complete"] = d.complete();
     designators.push_back(j);

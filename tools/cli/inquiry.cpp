@@ -5,6 +5,7 @@
 #include "cli/commands.h"
 #include "cli/exit_status.h"
 #include "cli/hex.h"
+#include "cli/send.h"
 #include "cli/sense_report.h"
 #include "cli/vpd.h"
 #include "qxscsi/commands.h"
@@ -15,11 +16,11 @@
 namespace qxscsi::cli {
 namespace {
 
-// An ASCII field of standard INQUIRY data, trailing blanks dropped, anything else escaped.
+// An ASCII field of standard INQUIRY data, trailing blanks and NULs dropped, anything else escaped.
 std::string field(const uint8_t* data, size_t length, size_t from, size_t to) {
   if (from >= length) return std::string();
   if (to > length) to = length;
-  while (to > from && data[to - 1] == ' ') --to;
+  while (to > from && (data[to - 1] == ' ' || data[to - 1] == 0)) --to;
   return untrustedText(data + from, to - from);
 }
 
@@ -28,8 +29,14 @@ int vpdInquiry(QXScsiTarget& target, int page, Output& out) {
   std::vector<uint8_t> buffer(length, 0);
   unsigned char cdb[6];
   wire::inquiryCdb(cdb, true, static_cast<unsigned char>(page), length);
-  QXScsiAnyArgs args(cdb, sizeof cdb, buffer.data(), length, QXScsi::dataIn_c);
-  std::unique_ptr<QXScsiCmd, void (*)(QXScsiCmd*)> rec(target.cmdCall(args, 0), QXScsiFreeCmd);
+  Request request;
+  request.title = "INQUIRY (VPD):";
+  request.cdb = cdb;
+  request.cdbLength = sizeof cdb;
+  request.data = buffer.data();
+  request.dataLength = length;
+  request.direction = QXScsi::dataIn_c;
+  Record rec = send(target, out.options(), request);
   if (!rec) return out.commandFailure("INQUIRY (VPD)", target);
   int status = out.commandOutcome(*rec);
   if (rec->scsiStatus() != 0) return status;
@@ -49,9 +56,7 @@ int vpdInquiry(QXScsiTarget& target, int page, Output& out) {
   }
   out.data(buffer.data(), got);
   if (!problem.empty()) {
-    errorLine("inquiry: response failed sanity checks: " + problem);
-    out.doc()["error"] = "response failed sanity checks: " + problem;
-    return exitMalformed;
+    return out.fail("inquiry: response failed sanity checks: " + problem, exitMalformed);
   }
   describeVpdPage(buffer.data(), claimed < got ? claimed : got, out);
   return status;
@@ -88,6 +93,8 @@ void describeStandardInquiry(const uint8_t* d, size_t n, Output& out) {
   j["peripheral_qualifier"] = qualifier;
   j["removable"] = (d[1] & 0x80) != 0;
   j["version"] = d[2];
+  j["version_hex"] = hexNumber(d[2], 2);
+  j["peripheral_device_type_hex"] = hexNumber(pdt, 2);
   j["response_data_format"] = d[3] & 0x0f;
   if (!whole) {
     j["short"] = true;
@@ -101,7 +108,16 @@ void describeStandardInquiry(const uint8_t* d, size_t n, Output& out) {
 int runInquiry(QXScsiTarget& target, const InquiryOptions& o, Output& out) {
   if (o.vpdPage >= 0) return vpdInquiry(target, o.vpdPage, out);
   unsigned char buffer[255] = {};
-  std::unique_ptr<QXScsiCmd, void (*)(QXScsiCmd*)> rec(target.cmdInquiry(buffer, 255), QXScsiFreeCmd);
+  unsigned char cdb[6];
+  wire::inquiryCdb(cdb, false, 0, sizeof buffer);
+  Request request;
+  request.title = "INQUIRY:";
+  request.cdb = cdb;
+  request.cdbLength = sizeof cdb;
+  request.data = buffer;
+  request.dataLength = sizeof buffer;
+  request.direction = QXScsi::dataIn_c;
+  Record rec = send(target, out.options(), request, [&] { return target.cmdInquiry(buffer, sizeof buffer); });
   if (!rec) return out.commandFailure("INQUIRY", target);
   int status = out.commandOutcome(*rec);
   if (rec->scsiStatus() != 0) return status;

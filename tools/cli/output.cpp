@@ -29,6 +29,11 @@ std::ostream& nullStream() {
 
 }  // namespace
 
+void Output::start(const std::string& subcommand, const std::string& device) {
+  doc_["subcommand"] = subcommand;
+  if (!device.empty()) doc_["device"] = untrustedText(device);
+}
+
 std::ostream& Output::text() { return options_.json ? nullStream() : std::cout; }
 
 namespace {
@@ -50,34 +55,42 @@ size_t Output::received(size_t size) {
   backends::CommandFacts facts;
   if (target_ == nullptr || !backends::lastCommand(*target_, facts)) {
     text() << "residual unknown: taking all " << size << " bytes of the buffer as received\n";
-    doc_["data_in"] = {{"requested", size}, {"received", size}, {"residual_known", false}};
+    doc_["command"]["data_in"] = {{"requested", size}, {"received", size}, {"residual_known", false}};
     return size;
   }
   size_t arrived = facts.transferred < size ? static_cast<size_t>(facts.transferred) : size;
-  doc_["data_in"] = {{"requested", size},
-                     {"received", arrived},
-                     {"residual_known", true},
-                     {"overflow", facts.overflow}};
+  doc_["command"]["data_in"] = {{"requested", size},
+                                {"received", arrived},
+                                {"residual_known", true},
+                                {"overflow", facts.overflow}};
   return arrived;
 }
 
-int Output::commandOutcome(const QXScsiCmd& record) {
+namespace {
+
+std::string spacedHex(const uint8_t* bytes, size_t length) {
+  std::string text;
+  char byte[4];
+  for (size_t i = 0; i < length; ++i) {
+    std::snprintf(byte, sizeof byte, "%s%02x", i ? " " : "", bytes[i]);
+    text += byte;
+  }
+  return text;
+}
+
+}  // namespace
+
+int Output::commandOutcome(const QXScsiCmd& record, Completion completion) {
+  const unsigned char* cdb = nullptr;
+  unsigned char cdbLength = 0;
+  record.getCDB(cdb, cdbLength);
   if (options_.verbose > 0) {
-    const unsigned char* cdb = nullptr;
-    unsigned char cdbLength = 0;
-    record.getCDB(cdb, cdbLength);
     const unsigned char* data = nullptr;
     unsigned long dataLength = 0;
     int direction = QXScsi::noData_c;
     record.getCmdData(data, dataLength, direction);
-    std::string cdbText;
-    char byte[4];
-    for (unsigned i = 0; i < cdbLength; ++i) {
-      std::snprintf(byte, sizeof byte, "%s%02x", i ? " " : "", cdb[i]);
-      cdbText += byte;
-    }
-    std::cerr << "    cdb: " << cdbText << "\n    " << directionName(direction) << ", " << dataLength
-              << " bytes\n";
+    std::cerr << "    cdb: " << spacedHex(cdb, cdbLength) << "\n    " << directionName(direction) << ", " << dataLength
+              << " bytes, timeout " << record.timeout() << " s\n";
     backends::CommandFacts facts;
     if (target_ != nullptr && backends::lastCommand(*target_, facts)) {
       char ms[32];
@@ -94,23 +107,28 @@ int Output::commandOutcome(const QXScsiCmd& record) {
   record.senseData().getBuffer(sense, senseLen);
   SenseReport report;
   if (status != 0 || record.incompleteSense()) report = decodeSense(sense, senseLen);
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "0x%02x", status);
+  if (options_.verbose > 1 && report.present)
+    std::cerr << "    sense bytes: " << spacedHex(sense, report.length) << '\n';
+  const std::string statusHex = hexNumber(status, 2);
   if (status != 0 || options_.verbose > 0)
-    text() << "status: " << buf << " " << wire::statusName(status) << '\n';
+    text() << "status: " << statusHex << " " << wire::statusName(status) << '\n';
   if (report.present) printSense(text(), report, "  ");
-  doc_["status"] = status;
-  doc_["status_text"] = wire::statusName(status);
-  doc_["sense"] = senseJson(report);
-  if (report.present) doc_["sense_hex"] = toHex(sense, report.length);
+  nlohmann::json& command = doc_["command"];
+  command["cdb_hex"] = toHex(cdb, cdbLength);
+  command["timeout_seconds"] = record.timeout();
+  command["status"] = status;
+  command["status_hex"] = statusHex;
+  command["status_text"] = wire::statusName(status);
+  command["sense"] = senseJson(report, sense);
   long implError = record.implementationError();
+  command["implementation_error"] = implError;
   if (implError != 0) {
     std::string message;
     record.implementationErrorMsg(message);
-    doc_["implementation_error"] = implError;
+    command["implementation_error_message"] = untrustedText(message);
     text() << "implementation error: " << implError << (message.empty() ? "" : " (" + message + ")") << '\n';
   }
-  return exitStatusFor(status, sense, report.present ? report.length : 0);
+  return exitStatusFor(status, sense, report.present ? report.length : 0, completion);
 }
 
 int Output::commandFailure(const char* what, QXScsiTarget& target) {
@@ -119,15 +137,20 @@ int Output::commandFailure(const char* what, QXScsiTarget& target) {
   target.implementationErrorHint(hint);
   std::string line = std::string(what) + " failed: " + (hint.empty() ? "command not carried out" : hint) +
                      " (error " + std::to_string(error) + ")";
-  errorLine(line);
-  doc_["error"] = untrustedText(line);
-  doc_["error_code"] = error;
-  return exitStatusForFailure(error);
+  return fail(line, exitStatusForFailure(error), error);
+}
+
+int Output::fail(const std::string& message, int status, long implementationError) {
+  errorLine(message);
+  doc_["error"] = {{"message", untrustedText(message)},
+                   {"exit_status", status},
+                   {"implementation_error", implementationError}};
+  return status;
 }
 
 void Output::data(const uint8_t* bytes, size_t length) {
   if (options_.hex && !options_.json) hexDump(std::cout, bytes, length);
-  if (options_.json && options_.hex) doc_["data_hex"] = toHex(bytes, length);
+  if (options_.json) doc_["data_hex"] = toHex(bytes, length);
 }
 
 int Output::finish(int status) {

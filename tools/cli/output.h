@@ -8,6 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "cli/exit_status.h"
 #include "cli/options.h"
 
 class QXScsiCmd;
@@ -20,16 +21,23 @@ class Output {
   explicit Output(const Options& options) : options_(options) {}
 
   bool json() const { return options_.json; }
+  // Names the run in the document: the subcommand and (when it takes one) the device.
+  void start(const std::string& subcommand, const std::string& device);
+  const Options& options() const { return options_; }
   // Text stream for human-readable lines; swallowed when JSON is chosen.
   std::ostream& text();
   // The JSON document being built (printed by finish()).
   nlohmann::json& doc() { return doc_; }
 
-  // Prints status and decoded sense of an executed record into text and doc()["status"...];
-  // returns the exit status that the outcome maps to. The record stays the caller's.
-  int commandOutcome(const QXScsiCmd& record);
+  // Prints status and decoded sense of an executed record into text and doc()["command"];
+  // returns the exit status that the outcome maps to, as `completion` wants it. The record stays
+  // the caller's.
+  int commandOutcome(const QXScsiCmd& record, Completion completion = Completion::standard);
   // Reports a command that was not carried out (null record); returns its exit status.
   int commandFailure(const char* what, QXScsiTarget& target);
+  // Reports a failure: one line on stderr and doc()["error"] (message, exit status and the
+  // implementation error, 0 for none). Returns `status`. A later failure replaces an earlier one.
+  int fail(const std::string& message, int status, long implementationError = 0);
   // Returned data: hex dump in text with --hex, and a hex string in JSON.
   void data(const uint8_t* bytes, size_t length);
 

@@ -1,6 +1,8 @@
 // Sense decoding: fields through the library's sense view, texts from libsgutils2.
 #include "cli/sense_report.h"
 
+#include "cli/hex.h"
+
 #include <cstdio>
 
 #include <scsi/sg_lib.h>
@@ -147,27 +149,43 @@ void printSense(std::ostream& os, const SenseReport& r, const std::string& in) {
   if (r.sksv) os << in << "sense-key specific: " << r.sksText << '\n';
 }
 
-nlohmann::json senseJson(const SenseReport& r) {
+std::string hexNumber(unsigned long long value, int digits) {
+  char buf[24];
+  std::snprintf(buf, sizeof buf, "0x%0*llx", digits, value);
+  return buf;
+}
+
+nlohmann::json senseJson(const SenseReport& r, const uint8_t* bytes) {
   if (!r.present) return nullptr;
   nlohmann::json j;
   j["response_code"] = r.responseCode;
+  j["response_code_hex"] = hexNumber(r.responseCode, 2);
   j["format"] = r.descriptorFormat ? "descriptor" : "fixed";
   j["sense_key"] = r.senseKey;
+  j["sense_key_hex"] = hexNumber(r.senseKey, 1);
   j["sense_key_text"] = r.senseKeyText;
-  j["asc"] = r.asc;
-  j["ascq"] = r.ascq;
-  j["asc_text"] = r.ascText;
+  j["additional_sense_code"] = r.asc;
+  j["additional_sense_code_hex"] = hexNumber(r.asc, 2);
+  j["additional_sense_code_qualifier"] = r.ascq;
+  j["additional_sense_code_qualifier_hex"] = hexNumber(r.ascq, 2);
+  j["additional_sense_text"] = r.ascText;
   j["filemark"] = r.fileMark;
-  j["eom"] = r.endOfMedium;
-  j["ili"] = r.incorrectLength;
+  j["end_of_medium"] = r.endOfMedium;
+  j["incorrect_length"] = r.incorrectLength;
   j["information_valid"] = r.infoValid;
   j["information"] = r.information;
-  if (r.commandSpecificValid) j["command_specific"] = r.commandSpecific;
-  j["sksv"] = r.sksv;
+  j["information_hex"] = hexNumber(r.information, 1);
+  if (r.commandSpecificValid) {
+    j["command_specific_information"] = r.commandSpecific;
+    j["command_specific_information_hex"] = hexNumber(r.commandSpecific, 1);
+  }
+  j["sense_key_specific_valid"] = r.sksv;
   if (r.sksv) {
     j["sense_key_specific"] = r.senseKeySpecific;
+    j["sense_key_specific_hex"] = hexNumber(r.senseKeySpecific, 6);
     j["sense_key_specific_text"] = r.sksText;
   }
+  if (bytes != nullptr) j["raw_hex"] = toHex(bytes, r.length);
   return j;
 }
 

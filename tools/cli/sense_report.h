@@ -36,7 +36,12 @@ SenseReport decodeSense(const uint8_t* sense, size_t length);
 size_t senseLength(const uint8_t* sense, size_t length);
 
 void printSense(std::ostream& os, const SenseReport& r, const std::string& indent = "");
-nlohmann::json senseJson(const SenseReport& r);
+// The report as JSON (null when no sense is present); with `bytes` (the decoded sense, r.length
+// of them) also their hex.
+nlohmann::json senseJson(const SenseReport& r, const uint8_t* bytes = nullptr);
+
+// "0x" and at least `digits` lower-case hex digits: how codes and 64-bit values also appear in JSON.
+std::string hexNumber(unsigned long long value, int digits);
 
 // Text of a peripheral device type (0 disk, 1 tape, 8 changer, ...).
 std::string deviceTypeText(unsigned pdt);

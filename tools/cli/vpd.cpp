@@ -5,6 +5,7 @@
 #include <string>
 
 #include "cli/hex.h"
+#include "cli/sense_report.h"
 
 namespace qxscsi::cli {
 namespace {
@@ -16,13 +17,15 @@ std::string hex2(unsigned v) {
 }
 
 void supportedPages(const uint8_t* p, size_t n, Output& out) {
-  nlohmann::json pages = nlohmann::json::array();
+  nlohmann::json pages = nlohmann::json::array(), pagesHex = nlohmann::json::array();
   out.text() << "supported VPD pages:\n";
   for (size_t i = 4; i < n; ++i) {
     out.text() << "  " << hex2(p[i]) << '\n';
     pages.push_back(p[i]);
+    pagesHex.push_back(hexNumber(p[i], 2));
   }
   out.doc()["supported_pages"] = pages;
+  out.doc()["supported_pages_hex"] = pagesHex;
 }
 
 void serialNumber(const uint8_t* p, size_t n, Output& out) {
@@ -44,6 +47,7 @@ void describeVpdPage(const uint8_t* page, size_t length, Output& out) {
   }
   unsigned code = page[1];
   out.doc()["page_code"] = code;
+  out.doc()["page_code_hex"] = hexNumber(code, 2);
   out.text() << "VPD page " << hex2(code) << ", peripheral device type " << (page[0] & 0x1f) << '\n';
   switch (code) {
     case 0x00:
@@ -57,7 +61,6 @@ void describeVpdPage(const uint8_t* page, size_t length, Output& out) {
       break;
     default:
       out.text() << "(no decoder for this page; --hex shows its bytes)\n";
-      out.doc()["page_hex"] = toHex(page, length);
   }
 }
 
