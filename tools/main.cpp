@@ -130,7 +130,7 @@ int run(int argc, char** argv) {
   QXScsiTarget* target = session.open(o.device, params, out, status, o.address);
   if (target == nullptr) return out.finish(status);
   out.setTarget(target);
-  out.doc()["device"] = untrustedText(o.device);
+  out.doc()["device"] = untrustedText(shownDeviceName(o.device));
 
   if (cInquiry->parsed())
     status = runInquiry(*target, inquiry, out);
