@@ -132,7 +132,7 @@ int run(int argc, char** argv, Options& o, Output& out) {
     return out.finish(out.fail(e.what(), exitSyntax));
   }
   CLI::App* chosen = app.get_subcommands().front();
-  out.start(chosen->get_name(), chosen == cDecode || chosen == cList ? std::string() : o.device);
+  out.start(chosen->get_name(), chosen == cDecode || chosen == cList ? std::string() : shownDeviceName(o.device));
 
   if (!timeoutText.empty() && !parseTimeout(timeoutText, o.timeout))
     return out.finish(

@@ -8,6 +8,10 @@ namespace qxscsi::backends {
 const char* iscsiInitiatorNameParam() { return "iscsi_initiator_name"; }
 const char* iscsiLoginTimeoutParam() { return "iscsi_login_timeout"; }
 const char* iscsiUnitAttentionParam() { return "iscsi_unit_attention"; }
+const char* iscsiUserParam() { return "iscsi_user"; }
+const char* iscsiPasswordParam() { return "iscsi_password"; }
+const char* iscsiTargetUserParam() { return "iscsi_target_user"; }
+const char* iscsiTargetPasswordParam() { return "iscsi_target_password"; }
 const char* iscsiDefaultInitiatorName() { return "iqn.2026-12.org.qxscsi:initiator"; }
 
 namespace {

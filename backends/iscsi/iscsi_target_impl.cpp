@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 
@@ -74,7 +75,7 @@ long errorFor(SessionResult result) {
 IscsiTargetImpl::IscsiTargetImpl() : IscsiTargetImpl(&makeLibiscsiSession) {}
 
 IscsiTargetImpl::IscsiTargetImpl(SessionFactory factory)
-    : factory_(std::move(factory)), initiator_(backends::iscsiDefaultInitiatorName()) {}
+    : factory_(std::move(factory)), initiator_(backends::iscsiDefaultInitiatorName()), environment_(&std::getenv) {}
 
 IscsiTargetImpl::~IscsiTargetImpl() { release(); }
 
@@ -96,7 +97,8 @@ bool IscsiTargetImpl::open(const char* name) {
   std::string why;
   if (!parseUrl(text, &url_, &why)) return fail(invalidRequest_c, why);
 
-  LoginRequest request{url_, initiator_, loginTimeout_, transport_ == kTransportIser, wireLun(url_.lun)};
+  LoginRequest request{url_, initiator_, loginTimeout_, transport_ == kTransportIser, wireLun(url_.lun), {}};
+  if (!resolveChap(givenChap_, url_, environment_, &request.chap, &why)) return fail(invalidRequest_c, why);
   Clock::time_point loginStart;
   for (int attempt = 0;; ++attempt) {
     loginStart = Clock::now();
@@ -238,6 +240,10 @@ void IscsiTargetImpl::overrideDefaultBehavior(const std::vector<QXScsi::Paramete
   }
   QXScsi::getParameter(backends::iscsiInitiatorNameParam(), v, params);
   if (!v.empty()) initiator_ = v;
+  QXScsi::getParameter(backends::iscsiUserParam(), givenChap_.user, params);
+  QXScsi::getParameter(backends::iscsiPasswordParam(), givenChap_.password, params);
+  QXScsi::getParameter(backends::iscsiTargetUserParam(), givenChap_.targetUser, params);
+  QXScsi::getParameter(backends::iscsiTargetPasswordParam(), givenChap_.targetPassword, params);
   QXScsi::getParameter(backends::iscsiUnitAttentionParam(), v, params);
   if (v == "clear" || v == "report")
     clearUnitAttentions_ = v == "clear";

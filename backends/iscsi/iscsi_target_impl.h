@@ -48,6 +48,8 @@ class IscsiTargetImpl : public ImplementationBase {
 
   // True between a successful access and release (also after the connection failed).
   bool isOpen() const { return session_ != nullptr; }
+  // Where the CHAP variables are looked up (getenv by default); tests give their own.
+  void environment(Environment env) { environment_ = std::move(env); }
   // Pause between login attempts ("retry_access"); tests shorten it.
   void retryDelayMilliseconds(unsigned ms) { retryDelayMs_ = ms; }
 
@@ -68,6 +70,8 @@ class IscsiTargetImpl : public ImplementationBase {
   bool clearUnitAttentions_ = true;  // "iscsi_unit_attention": "clear" (default) or "report"
   unsigned retryDelayMs_ = 1000;
   std::string parameterError_;
+  Chap givenChap_;  // credentials given as parameters
+  Environment environment_;
 };
 
 // The implementation error that an result of a session call stands for (0 for ok).

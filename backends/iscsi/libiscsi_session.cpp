@@ -171,8 +171,10 @@ SessionResult LibiscsiSession::connectAndLogin(const LoginRequest& r, bool disco
       (!discovery && iscsi_set_targetname(ctx_, r.url.target.c_str()) != 0) ||
       iscsi_set_session_type(ctx_, discovery ? ISCSI_SESSION_DISCOVERY : ISCSI_SESSION_NORMAL) != 0 ||
       iscsi_set_header_digest(ctx_, ISCSI_HEADER_DIGEST_NONE_CRC32C) != 0 ||
-      (!r.url.user.empty() &&
-       iscsi_set_initiator_username_pwd(ctx_, r.url.user.c_str(), r.url.password.c_str()) != 0)) {
+      (!r.chap.user.empty() &&
+       iscsi_set_initiator_username_pwd(ctx_, r.chap.user.c_str(), r.chap.password.c_str()) != 0) ||
+      (!r.chap.targetUser.empty() &&
+       iscsi_set_target_username_pwd(ctx_, r.chap.targetUser.c_str(), r.chap.targetPassword.c_str()) != 0)) {
     SessionResult o =
         fail(r.iser ? SessionResult::connectFailed : SessionResult::invalid, "cannot set up the session");
     destroyContext();

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 
 #include "qxscsi/backends/iscsi.h"
 #include "session.h"
@@ -34,13 +35,16 @@ std::vector<int> parseReportLuns(const unsigned char* data, std::size_t received
 bool listPortal(const std::string& portal, unsigned long timeoutSeconds, std::vector<DeviceGroup>& groups,
                 std::string& error) {
   LoginRequest request;
-  if (!parsePortal(portal, &request.url, &error)) return false;
+  if (!parsePortal(portal, &request.url, &error) ||
+      !resolveChap(Chap(), request.url, &std::getenv, &request.chap, &error))
+    return false;
   request.initiatorName = backends::iscsiDefaultInitiatorName();
   request.timeoutSeconds = std::max<unsigned long>(timeoutSeconds, 1);
   std::vector<DiscoveredTarget> found;
   if (discoverTargets(request, &found, &error) != SessionResult::ok) return false;
 
-  std::string base = portal.rfind("iscsi://", 0) == 0 ? portal.substr(8) : portal;
+  // The listed names show the portal as given, its password masked.
+  std::string base = maskPassword(portal.rfind("iscsi://", 0) == 0 ? portal.substr(8) : portal);
   while (!base.empty() && base.back() == '/') base.pop_back();
   for (const DiscoveredTarget& d : found) {
     DeviceGroup t;

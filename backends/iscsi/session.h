@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "credentials.h"
 #include "implementation_base.h"
 #include "url.h"
 
@@ -33,6 +34,7 @@ struct LoginRequest {
   unsigned long timeoutSeconds = 10;  // connect plus login; never 0
   bool iser = false;                  // iSER (RDMA) instead of TCP
   int wireLun = 0;                    // the LUN field of the commands: wireLun(url.lun)
+  Chap chap;                          // what the login authenticates with (url.user is not read)
 };
 
 // One command. The session reads cdb and (for dataOut_c) data, and writes the device's

@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "credentials.h"
 #include "wire/decimal.h"
 
 namespace qxscsi::backends::iscsi {
@@ -75,6 +76,8 @@ bool parseUrl(const std::string& text, Url* out, std::string* error) {
     size_t pct = userinfo.find('%');
     out->user = userinfo.substr(0, pct);
     if (pct != std::string::npos) out->password = userinfo.substr(pct + 1);
+    // A listed name shows its password as "***": copied back, it gives none of its own.
+    if (out->password == "***") out->password.clear();
     if (out->user.empty()) return fail(error, "empty user name before '@'");
   }
 
@@ -122,13 +125,15 @@ bool parseUrl(const std::string& text, Url* out, std::string* error) {
 bool parsePortal(const std::string& text, Url* out, std::string* error) {
   std::string rest = isIscsiName(text) ? text.substr(std::strlen(kUrlScheme)) : text;
   if (!rest.empty() && rest.back() == '/') rest.pop_back();
+  std::string why = "bad iSCSI portal: '" + maskPassword(text) +
+                    "' (expected [iscsi://][user[%password]@]host[:port])";
   if (rest.find('/') != std::string::npos) {
-    if (error) *error = "bad iSCSI portal: '" + text + "' (expected [iscsi://][user[%password]@]host[:port])";
+    if (error) *error = why;
     return false;
   }
   // A portal is a URL without target and LUN: borrow the URL parser with a stand-in for both.
   if (!parseUrl(std::string(kUrlScheme) + rest + "/-/0", out, error)) {
-    if (error) *error = "bad iSCSI portal: '" + text + "' (expected [iscsi://][user[%password]@]host[:port])";
+    if (error) *error = why;
     return false;
   }
   out->target.clear();

@@ -8,7 +8,7 @@ namespace qxscsi::backends::iscsi {
 // The parts of an iSCSI device name.
 struct Url {
   std::string user;      // CHAP user; empty for none
-  std::string password;  // CHAP password
+  std::string password;  // CHAP password; "***" (a masked one) reads as none
   std::string host;      // name, IPv4 address or IPv6 address without brackets
   int port = 3260;
   std::string target;  // the target's IQN, percent escapes decoded

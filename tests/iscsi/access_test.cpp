@@ -133,6 +133,34 @@ TEST_F(IscsiAccessTest, OwnParametersReachTheLogin) {
   EXPECT_EQ(impl.scsi_transport(), IscsiTargetImpl::kTransportIser);
 }
 
+TEST_F(IscsiAccessTest, ChapReachesTheLoginFromParametersUrlAndEnvironment) {
+  impl.environment([](const char* name) -> const char* {
+    return std::string(name) == "LIBISCSI_CHAP_TARGET_USERNAME"   ? "tgt"
+           : std::string(name) == "LIBISCSI_CHAP_TARGET_PASSWORD" ? "tgt-secret"
+           : std::string(name) == "LIBISCSI_CHAP_PASSWORD"        ? "env-secret"
+                                                                  : nullptr;
+  });
+  params({{"iscsi_password", "param-secret"}});
+  ASSERT_TRUE(impl.access("iscsi://alice%url-secret@127.0.0.1/iqn.2026-12.org.example:disk/1", -1));
+  Chap c = script.loginRequests.back().chap;
+  EXPECT_EQ(c.user, "alice");
+  EXPECT_EQ(c.password, "param-secret");
+  EXPECT_EQ(c.targetUser, "tgt");
+  EXPECT_EQ(c.targetPassword, "tgt-secret");
+  // A masked password copied from a listing gives none: the environment's applies.
+  params({});
+  ASSERT_TRUE(impl.access("iscsi://alice%***@127.0.0.1/iqn.2026-12.org.example:disk/1", -1));
+  EXPECT_EQ(script.loginRequests.back().chap.password, "env-secret");
+  // Unusable credentials fail before any login, and the hint keeps the secret.
+  impl.environment(Environment());
+  params({{"iscsi_target_password", "lonely-secret"}});
+  int logins = script.loginCalls;
+  EXPECT_FALSE(impl.access("iscsi://alice%url-secret@127.0.0.1/iqn.2026-12.org.example:disk/1", -1));
+  EXPECT_EQ(impl.implementationError(), invalidRequest_c);
+  EXPECT_EQ(script.loginCalls, logins);
+  EXPECT_EQ(hint().find("secret"), std::string::npos) << hint();
+}
+
 TEST_F(IscsiAccessTest, BadParameterValuesFailTheNextAccessWithoutLogin) {
   const std::pair<const char*, const char*> bad[] = {
       {"retry_access", "-1"},       {"retry_access", "101"},         {"retry_access", "two"},

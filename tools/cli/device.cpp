@@ -29,6 +29,16 @@ bool parseLunAddress(const std::string& text, unsigned char& bus, unsigned char&
   return true;
 }
 
+std::string shownDeviceName(const std::string& name) {
+  std::size_t scheme = name.find("://");
+  if (scheme == std::string::npos) return name;
+  std::size_t start = scheme + 3, slash = name.find('/', start);
+  std::size_t at = name.rfind('@', slash);
+  std::size_t pct = name.find('%', start);
+  if (at == std::string::npos || at < start || pct == std::string::npos || pct > at) return name;
+  return name.substr(0, pct + 1) + "***" + name.substr(at);
+}
+
 QXScsiTarget* DeviceSession::open(const std::string& name, std::vector<QXScsi::ParameterData>& params,
                                   Output& out, int& status, const std::string& address) {
   if (!installation_) {
@@ -48,7 +58,7 @@ QXScsiTarget* DeviceSession::open(const std::string& name, std::vector<QXScsi::P
       return nullptr;
     }
     if (backend != nullptr && !backend->needsAddress(name)) {
-      status = out.fail("--address is only for adapter names such as //./scsiN:, not '" + name + "'",
+      status = out.fail("--address is only for adapter names such as //./scsiN:, not '" + shownDeviceName(name) + "'",
                         exitContradicting);
       return nullptr;
     }
@@ -60,7 +70,7 @@ QXScsiTarget* DeviceSession::open(const std::string& name, std::vector<QXScsi::P
   long error = target_->implementationError();
   std::string hint;
   target_->implementationErrorHint(hint);
-  std::string line = "cannot open '" + name + "': " + (hint.empty() ? "opening failed" : hint) + " (error " +
+  std::string line = "cannot open '" + shownDeviceName(name) + "': " + (hint.empty() ? "opening failed" : hint) + " (error " +
                      std::to_string(error) + ")";
   // The back-end of operating-system nodes fails its opening with open(2)'s errno.
   const bool fromOpenCall = backend != nullptr && std::string(backend->name()) == "sg";
@@ -78,7 +88,10 @@ bool listDevices(backends::Installation& installation, const std::string& scope,
   std::vector<backends::DeviceGroup> groups;
   std::string error;
   if (!installation.list(scope, timeoutSeconds, groups, error)) {
-    out.fail("list" + (scope.empty() ? std::string() : " --portal " + scope) + ": " + error, exitFile);
+    // A portal may be given without its scheme: mask it as a name with one.
+    std::string shown = scope.find("://") == std::string::npos ? shownDeviceName("x://" + scope).substr(4)
+                                                                : shownDeviceName(scope);
+    out.fail("list" + (scope.empty() ? std::string() : " --portal " + shown) + ": " + error, exitFile);
     return false;
   }
   nlohmann::json listed = nlohmann::json::array();

@@ -31,6 +31,10 @@ class DeviceSession {
   std::unique_ptr<QXScsiSPITarget> target_;  // destroyed before the installation
 };
 
+// `name` as messages and documents show it: the password of a "SCHEME://USER%PASSWORD@" part
+// written as "***" (an iSCSI CHAP secret never leaves the program); anything else unchanged.
+std::string shownDeviceName(const std::string& name);
+
 // Reads "BUS:TARGET:LUN" (each 0-255); false leaves the numbers alone.
 bool parseLunAddress(const std::string& text, unsigned char& bus, unsigned char& target, unsigned char& lun);
 

@@ -302,6 +302,35 @@ bool TgtdInstance::addChanger(int tid, const std::string& iqn, int driveTid, con
   return tgtadm({"--op", "bind", "--mode", "target", "--tid", t, "-I", "ALL"});
 }
 
+bool TgtdInstance::addTarget(int tid, const std::string& iqn) {
+  std::string t = std::to_string(tid);
+  return tgtadm({"--op", "new", "--mode", "target", "--tid", t, "-T", iqn}) &&
+         tgtadm({"--op", "bind", "--mode", "target", "--tid", t, "-I", "ALL"});
+}
+
+bool TgtdInstance::addLun(int tid, int lun, unsigned long megabytes, const std::string& serial) {
+  std::string t = std::to_string(tid), l = std::to_string(lun);
+  auto setSerial = [&] {
+    return serial.empty() || tgtadm({"--op", "update", "--mode", "logicalunit", "--tid", t, "--lun", l,
+                                     "--params", "scsi_sn=" + serial});
+  };
+  // tgt makes LUN 0 itself, its controller, which takes no backing file.
+  if (lun == 0) return setSerial();
+  std::string file = dir_ + "/t" + t + "-lun" + l + ".img";
+  int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  bool sized = ftruncate(fd, static_cast<off_t>(megabytes) << 20) == 0;
+  close(fd);
+  return sized && tgtadm({"--op", "new", "--mode", "logicalunit", "--tid", t, "--lun", l, "-b", file}) &&
+         setSerial();
+}
+
+bool TgtdInstance::addOutgoingAccount(int tid, const std::string& user, const std::string& password) {
+  return tgtadm({"--op", "new", "--mode", "account", "--user", user, "--password", password}) &&
+         tgtadm({"--op", "bind", "--mode", "account", "--tid", std::to_string(tid), "--user", user,
+                 "--outgoing"});
+}
+
 bool TgtdInstance::addAccount(int tid, const std::string& user, const std::string& password) {
   return tgtadm({"--op", "new", "--mode", "account", "--user", user, "--password", password}) &&
          tgtadm({"--op", "bind", "--mode", "account", "--tid", std::to_string(tid), "--user", user});

@@ -50,8 +50,16 @@ class TgtdInstance {
   // Target tid with a changer LUN 1: one transport (1), four slots (1000..1003), one drive (500)
   // bound to target driveTid LUN 1, and a cartridge with the barcode in slot 1001.
   bool addChanger(int tid, const std::string& iqn, int driveTid, const std::string& barcode);
+  // Target tid with name iqn, open to every initiator, and no LUN but tgt's controller LUN 0.
+  bool addTarget(int tid, const std::string& iqn);
+  // A disk LUN of target tid backed by a sparse file of its own; serial, when not empty, is what
+  // it answers in VPD page 80h (tgtadm's scsi_sn). LUN 0 is tgt's controller, made with the
+  // target: it only takes the serial.
+  bool addLun(int tid, int lun, unsigned long megabytes, const std::string& serial = std::string());
   // Requires CHAP: an account user/password bound to target tid.
   bool addAccount(int tid, const std::string& user, const std::string& password);
+  // Mutual CHAP: the target answers the initiator's challenge as user/password (tgtadm --outgoing).
+  bool addOutgoingAccount(int tid, const std::string& user, const std::string& password);
   // Sets a logical unit parameter (for example online=0 or sense_format=1), not replayed.
   bool setLunParams(int tid, int lun, const std::string& params);
 

@@ -14,13 +14,23 @@ namespace {
 
 const char* kDisk = "iqn.2026-12.org.example:disk";
 const char* kTape = "iqn.2026-12.org.example:tape";
+const char* kLocked = "iqn.2026-12.org.example:locked";
+const char* kMutual = "iqn.2026-12.org.example:mutual";
+// Secrets distinct enough that finding one in any output is a leak.
+const char* kOneWay = "Pw-oneway-1234";
+const char* kMutualPw = "Pw-mutual-5678";
+const char* kTargetPw = "Pw-target-9012";
+const char* kWrong = "Pw-wrong-3456";
 
 class IscsiCliTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     // The tool installs the back-ends itself: only tgtd is needed here.
     tgtd = TgtdInstance::start(&whyNot).release();
-    if (tgtd && !(tgtd->addDisk(1, kDisk, 8) && tgtd->addTape(2, kTape, "CLI001"))) {
+    if (tgtd && !(tgtd->addDisk(1, kDisk, 8) && tgtd->addTape(2, kTape, "CLI001") &&
+                  tgtd->addDisk(3, kLocked, 1) && tgtd->addAccount(3, "alice", kOneWay) &&
+                  tgtd->addDisk(4, kMutual, 1) && tgtd->addAccount(4, "carol", kMutualPw) &&
+                  tgtd->addOutgoingAccount(4, "mutual-target", kTargetPw))) {
       whyNot = "tgtadm failed";
       delete tgtd;
       tgtd = nullptr;
@@ -42,6 +52,25 @@ class IscsiCliTest : public ::testing::Test {
     size_t start = out.find('{');
     return start == std::string::npos ? nlohmann::json()
                                       : nlohmann::json::parse(out.substr(start), nullptr, false);
+  }
+
+  // Runs the tool once per output form (plain, --json, -v, --trace) with args; every output
+  // (stdout and stderr together) must be free of every secret. The exit statuses, in that order.
+  static std::vector<int> everyOutputKeepsTheSecrets(const std::vector<std::string>& args) {
+    std::vector<int> statuses;
+    for (const char* form : {"", "--json", "-v", "--trace"}) {
+      std::vector<std::string> argv = {QXSCSI_CLI_PATH};
+      if (*form) argv.push_back(form);
+      argv.insert(argv.end(), args.begin(), args.end());
+      std::string out;
+      statuses.push_back(runProgram(argv, &out));
+      for (const char* secret : {kOneWay, kMutualPw, kTargetPw, kWrong})
+        EXPECT_EQ(out.find(secret), std::string::npos) << form << " shows " << secret << ":\n" << out;
+    }
+    return statuses;
+  }
+  static std::string chapUrl(const std::string& user, const std::string& password, const char* iqn) {
+    return "iscsi://" + user + "%" + password + "@" + tgtd->portal() + "/" + iqn + "/1";
   }
 
   static TgtdInstance* tgtd;
@@ -92,7 +121,9 @@ TEST_F(IscsiCliTest, ListPortalShowsEveryTargetAndLun) {
   ASSERT_EQ(status, 0) << j.dump();
   std::map<std::string, std::vector<int>> targets;
   for (const auto& t : j["targets"]) targets[t["target"]] = t["luns"].get<std::vector<int>>();
-  EXPECT_EQ(targets, (std::map<std::string, std::vector<int>>{{kDisk, {0, 1}}, {kTape, {0, 1}}}));
+  // Without CHAP the protected targets are listed, their LUNs not.
+  EXPECT_EQ(targets, (std::map<std::string, std::vector<int>>{
+                         {kDisk, {0, 1}}, {kTape, {0, 1}}, {kLocked, {}}, {kMutual, {}}}));
   std::vector<std::string> devices;
   for (const auto& d : j["devices"]) devices.push_back(d["device"]);
   for (const std::string& url : {tgtd->url(kDisk, 1), tgtd->url(kTape, 1), tgtd->url(kDisk, 0)})
@@ -104,6 +135,81 @@ TEST_F(IscsiCliTest, ListOfAnUnreachablePortalFails) {
   nlohmann::json j = tool({"list", "--portal", "127.0.0.1:1"}, &status);
   EXPECT_EQ(status, 15);
   EXPECT_NE(j.value("error", std::string()).find("cannot connect"), std::string::npos) << j.dump();
+}
+
+// Statuses: 0 success, 15 the opening failed (authentication failure, error -12).
+TEST_F(IscsiCliTest, OneWayChapFromTheUrlNeverShowsThePassword) {
+  const std::vector<int> ok(4, 0), refused(4, 15);
+  EXPECT_EQ(everyOutputKeepsTheSecrets({"inquiry", chapUrl("alice", kOneWay, kLocked)}), ok);
+  EXPECT_EQ(everyOutputKeepsTheSecrets({"inquiry", chapUrl("alice", kWrong, kLocked)}), refused);
+  EXPECT_EQ(everyOutputKeepsTheSecrets({"tur", tgtd->url(kLocked, 1)}), refused);  // no CHAP at all
+  // The JSON document names the device with its password masked.
+  int status = -1;
+  nlohmann::json j = tool({"inquiry", chapUrl("alice", kOneWay, kLocked)}, &status);
+  EXPECT_EQ(j.value("device", std::string()), chapUrl("alice", "***", kLocked)) << j.dump();
+  j = tool({"inquiry", chapUrl("alice", kWrong, kLocked)}, &status);
+  EXPECT_NE(j.value("error", std::string()).find("alice%***@"), std::string::npos) << j.dump();
+}
+
+TEST_F(IscsiCliTest, ChapFromParametersAndEnvironment) {
+  const std::vector<int> ok(4, 0), refused(4, 15);
+  std::string plain = tgtd->url(kLocked, 1);
+  EXPECT_EQ(everyOutputKeepsTheSecrets({"--param", "iscsi_user=alice", "--param",
+                                        std::string("iscsi_password=") + kOneWay, "tur", plain}),
+            ok);
+  // The parameter's password wins over the URL's.
+  EXPECT_EQ(everyOutputKeepsTheSecrets({"--param", std::string("iscsi_password=") + kWrong, "tur",
+                                        chapUrl("alice", kOneWay, kLocked)}),
+            refused);
+  setenv("LIBISCSI_CHAP_USERNAME", "alice", 1);
+  setenv("LIBISCSI_CHAP_PASSWORD", kOneWay, 1);
+  std::vector<int> fromEnv = everyOutputKeepsTheSecrets({"tur", plain});
+  // The URL's password wins over the environment's.
+  std::vector<int> urlOverEnv = everyOutputKeepsTheSecrets({"tur", chapUrl("alice", kWrong, kLocked)});
+  unsetenv("LIBISCSI_CHAP_USERNAME");
+  unsetenv("LIBISCSI_CHAP_PASSWORD");
+  EXPECT_EQ(fromEnv, ok);
+  EXPECT_EQ(urlOverEnv, refused);
+}
+
+TEST_F(IscsiCliTest, MutualChapChecksTheTargetToo) {
+  const std::vector<int> ok(4, 0), refused(4, 15);
+  std::string url = chapUrl("carol", kMutualPw, kMutual);
+  auto targetParams = [](const char* password) {
+    return std::vector<std::string>{"--param", "iscsi_target_user=mutual-target", "--param",
+                                    std::string("iscsi_target_password=") + password};
+  };
+  std::vector<std::string> args = targetParams(kTargetPw);
+  args.insert(args.end(), {"tur", url});
+  EXPECT_EQ(everyOutputKeepsTheSecrets(args), ok);
+  // The target answers with another secret than we expect: we refuse it.
+  args = targetParams(kWrong);
+  args.insert(args.end(), {"tur", url});
+  EXPECT_EQ(everyOutputKeepsTheSecrets(args), refused);
+  // Our own password is wrong: the target refuses us.
+  args = targetParams(kTargetPw);
+  args.insert(args.end(), {"tur", chapUrl("carol", kWrong, kMutual)});
+  EXPECT_EQ(everyOutputKeepsTheSecrets(args), refused);
+  // Mutual CHAP without our own part is refused before any login.
+  std::string out;
+  args = targetParams(kTargetPw);
+  args.insert(args.begin(), QXSCSI_CLI_PATH);
+  args.insert(args.end(), {"tur", tgtd->url(kMutual, 1)});
+  EXPECT_EQ(runProgram(args, &out), 15);
+  EXPECT_NE(out.find("error -15"), std::string::npos) << out;
+}
+
+TEST_F(IscsiCliTest, ListedUrlsMaskThePortalsPassword) {
+  std::string portal = std::string("alice%") + kOneWay + "@" + tgtd->portal();
+  for (int status : everyOutputKeepsTheSecrets({"list", "--portal", portal})) EXPECT_EQ(status, 0);
+  int status = -1;
+  nlohmann::json j = tool({"list", "--portal", portal}, &status);
+  std::vector<std::string> devices;
+  for (const auto& d : j["devices"]) devices.push_back(d["device"]);
+  std::string masked = chapUrl("alice", "***", kLocked);
+  EXPECT_NE(std::find(devices.begin(), devices.end(), masked), devices.end()) << j.dump();
+  // A malformed portal's error shows it masked as well.
+  EXPECT_EQ(everyOutputKeepsTheSecrets({"list", "--portal", portal + "/junk/"}), std::vector<int>(4, 15));
 }
 
 }  // namespace

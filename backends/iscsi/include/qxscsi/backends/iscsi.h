@@ -14,6 +14,14 @@ QXSCSI_ISCSI_EXPORT const char* iscsiLoginTimeoutParam();   // "iscsi_login_time
 // "iscsi_unit_attention": "clear" (default) takes the unit attentions a new session starts with
 // before the caller's first command; "report" leaves them for the caller.
 QXSCSI_ISCSI_EXPORT const char* iscsiUnitAttentionParam();
+// CHAP: "iscsi_user" and "iscsi_password" (one-way), "iscsi_target_user" and
+// "iscsi_target_password" (mutual: the target proves itself too). Each one given here wins over
+// the URL's user%password@, which wins over LIBISCSI_CHAP_USERNAME, LIBISCSI_CHAP_PASSWORD,
+// LIBISCSI_CHAP_TARGET_USERNAME and LIBISCSI_CHAP_TARGET_PASSWORD in the environment.
+QXSCSI_ISCSI_EXPORT const char* iscsiUserParam();
+QXSCSI_ISCSI_EXPORT const char* iscsiPasswordParam();
+QXSCSI_ISCSI_EXPORT const char* iscsiTargetUserParam();
+QXSCSI_ISCSI_EXPORT const char* iscsiTargetPasswordParam();
 // The initiator name used when "iscsi_initiator_name" is not given (a static text).
 QXSCSI_ISCSI_EXPORT const char* iscsiDefaultInitiatorName();
 
