@@ -1,6 +1,8 @@
 // CHAP credentials from parameters, the URL and the environment; masking of passwords.
 #include "credentials.h"
 
+#include <cstdlib>
+
 namespace qxscsi::backends::iscsi {
 namespace {
 
@@ -14,6 +16,10 @@ std::string pick(const std::string& given, const std::string& fromUrl, const Env
 }
 
 }  // namespace
+
+Environment processEnvironment() {
+  return [](const char* name) -> const char* { return std::getenv(name); };
+}
 
 bool resolveChap(const Chap& given, const Url& url, const Environment& env, Chap* out, std::string* error) {
   Chap c;

@@ -18,6 +18,9 @@ struct Chap {
 
 // Looks up an environment variable: its value, or null when unset. The text stays the caller's.
 using Environment = std::function<const char*(const char*)>;
+// The process's own environment (getenv). A lambda, not &getenv: the type information of a plain
+// function pointer would be exported from the library.
+Environment processEnvironment();
 
 // The environment variables read, as libiscsi's own URL parser reads them.
 constexpr const char* kEnvUser = "LIBISCSI_CHAP_USERNAME";

@@ -75,7 +75,7 @@ long errorFor(SessionResult result) {
 IscsiTargetImpl::IscsiTargetImpl() : IscsiTargetImpl(&makeLibiscsiSession) {}
 
 IscsiTargetImpl::IscsiTargetImpl(SessionFactory factory)
-    : factory_(std::move(factory)), initiator_(backends::iscsiDefaultInitiatorName()), environment_(&std::getenv) {}
+    : factory_(std::move(factory)), initiator_(backends::iscsiDefaultInitiatorName()), environment_(processEnvironment()) {}
 
 IscsiTargetImpl::~IscsiTargetImpl() { release(); }
 

@@ -36,7 +36,7 @@ bool listPortal(const std::string& portal, unsigned long timeoutSeconds, std::ve
                 std::string& error) {
   LoginRequest request;
   if (!parsePortal(portal, &request.url, &error) ||
-      !resolveChap(Chap(), request.url, &std::getenv, &request.chap, &error))
+      !resolveChap(Chap(), request.url, processEnvironment(), &request.chap, &error))
     return false;
   request.initiatorName = backends::iscsiDefaultInitiatorName();
   request.timeoutSeconds = std::max<unsigned long>(timeoutSeconds, 1);
