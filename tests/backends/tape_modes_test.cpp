@@ -1,29 +1,12 @@
 // Tape fixed-block mode, READ BLOCK LIMITS, MODE SENSE/SELECT(6), LOAD UNLOAD and ERASE, and the
 // changer's import/export elements.
 #include "engine_helpers.h"
+#include "file_fakes.h"
 
 namespace qxscsi::backends::emulated {
 namespace {
 
 using namespace testing;
-
-Bytes cdb6(unsigned char op, unsigned char byte1, uint32_t count) {
-  return {op,
-          byte1,
-          static_cast<unsigned char>(count >> 16),
-          static_cast<unsigned char>(count >> 8),
-          static_cast<unsigned char>(count),
-          0};
-}
-
-Bytes withInfo(Bytes s, uint32_t info) {
-  s[0] |= 0x80;
-  s[3] = static_cast<unsigned char>(info >> 24);
-  s[4] = static_cast<unsigned char>(info >> 16);
-  s[5] = static_cast<unsigned char>(info >> 8);
-  s[6] = static_cast<unsigned char>(info);
-  return s;
-}
 
 // INVALID FIELD IN PARAMETER LIST pointing at parameter byte `index`.
 Bytes badParameter(unsigned index) {
