@@ -89,6 +89,8 @@ TEST(FileDiskTest, AMissingOrEmptyFileIsMadeAtTheCapacityAsked) {
   std::unique_ptr<Device> d = makeDevice("emulated:disk?block=4096&file=" + dir.file("new"));
   ASSERT_TRUE(d);
   EXPECT_EQ(static_cast<Disk&>(*d).capacity(), 33u);
+  EXPECT_EQ(static_cast<Disk&>(*d).statePath(), dir.file("new") + ".state");
+  EXPECT_EQ(static_cast<Disk&>(*makeDevice("emulated:disk")).statePath(), "");
 }
 
 TEST(FileDiskTest, BlocksWrittenAreInTheFileAndReadBackAfterReopening) {
