@@ -125,6 +125,8 @@ TEST(FileKillTest, AcknowledgedWritesSurviveSigkillAndNoOtherBlockIsDamaged) {
     }
     ASSERT_EQ(sequenceOf(&image[size_t(blocks_c - 1) * block_c], blocks_c - 1), 0) << "never written";
   }
+  RecordProperty("kills", static_cast<int>(kills));
+  RecordProperty("acknowledged", static_cast<int>(total));
   EXPECT_GE(kills, 10u);
   EXPECT_GT(total, 100u) << "too few acknowledged writes to prove anything";
 }
