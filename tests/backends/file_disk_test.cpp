@@ -124,7 +124,7 @@ TEST(FileDiskTest, AFileLockedElsewhereIsRefusedAsBusyAndFreedWhenTheTargetClose
   Opening o = openTarget("emulated:disk?file=" + path);
   EXPECT_FALSE(o.ok);
   EXPECT_EQ(o.error, deviceBusy_c);
-  EXPECT_NE(o.message.find("in use by another process"), std::string::npos) << o.message;
+  EXPECT_NE(o.message.find("in use by another process or device"), std::string::npos) << o.message;
   ::close(other);
 
   auto store = std::make_shared<DeviceStore>();
@@ -229,7 +229,7 @@ TEST(FileMediumTest, OpeningFailuresOfTheSeamAreClearErrors) {
     const char* message;
   } cases[] = {
       {"open", EACCES, accessDenied_c, "cannot open"},
-      {"flock", EWOULDBLOCK, deviceBusy_c, "in use by another process"},
+      {"flock", EWOULDBLOCK, deviceBusy_c, "in use by another process or device"},
       {"flock", ENOLCK, ioError_c, "cannot lock"},
       {"size", EIO, ioError_c, "Input/output error"},
       {"truncate", ENOSPC, ioError_c, "cannot size to 8192 bytes"},

@@ -141,7 +141,7 @@ TEST(FileChangerTest, MovesSurviveReopeningAndMismatchingFilesAreRefused) {
     std::unique_ptr<Device> changer = makeDevice(name);
     ASSERT_TRUE(changer);
     ASSERT_EQ(none(*changer, move).status, 0);
-    EXPECT_NE(openError(name).find("is in use by another process"), std::string::npos);
+    EXPECT_NE(openError(name).find("is in use by another process or device"), std::string::npos);
   }
   {
     std::unique_ptr<Device> changer = makeDevice(name);
