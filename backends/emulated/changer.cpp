@@ -14,7 +14,7 @@ using namespace wire;
 
 namespace {
 
-constexpr unsigned char transport_c = 1, storage_c = 2, dataTransfer_c = 4;
+constexpr unsigned char transport_c = 1, storage_c = 2, importExport_c = 3, dataTransfer_c = 4;
 
 Sense invalidElement(unsigned index) { return Sense(illegalRequest_c, 0x21, 0x01).fieldPointer(true, index); }
 
@@ -25,6 +25,8 @@ Changer::Changer(const Options& options) : Device(0x08, "EMULATED CHANGER", opti
     elements.push_back(Element{transportAddress_c, transport_c, false, {}, false, 0});
     for (unsigned i = 0; i < options.number("drives"); ++i)
       elements.push_back(Element{firstDriveAddress_c + i, dataTransfer_c, false, {}, false, 0});
+    for (unsigned i = 0; i < options.number("ports"); ++i)
+      elements.push_back(Element{firstPortAddress_c + i, importExport_c, false, {}, false, 0});
     for (unsigned i = 0; i < options.number("slots"); ++i) {
       char tag[16];
       std::snprintf(tag, sizeof tag, "QX%06u", i + 1);
@@ -178,8 +180,9 @@ void Changer::readElementStatus(Exchange& x) {
       const Element& e = *chosen[k];
       unsigned char* p = &d[page + 8 + (k - i) * descriptorLength];
       putBe16(p, e.address);
-      p[2] = static_cast<unsigned char>((e.full ? 0x01 : 0x00) |
-                                        (e.type != transport_c ? 0x08 : 0x00));  // ACCESS
+      // FULL, ACCESS (every element but the transport), and for a port EXENAB and INENAB.
+      p[2] = static_cast<unsigned char>((e.full ? 0x01 : 0x00) | (e.type != transport_c ? 0x08 : 0x00) |
+                                        (e.type == importExport_c ? 0x30 : 0x00));
       if (e.sourceValid) {
         p[9] = 0x80;  // SVALID
         putBe16(p + 10, e.source);

@@ -1,4 +1,4 @@
-// Emulated medium changer: one transport, data transfer elements and storage slots.
+// Emulated medium changer: one transport, data transfer elements, import/export elements and storage slots.
 #pragma once
 
 #include <memory>
@@ -12,8 +12,9 @@ namespace qxscsi::backends::emulated {
 
 // Answers READ ELEMENT STATUS (element status pages, descriptors of 16 bytes or 52 with
 // primary volume tags), MOVE MEDIUM and INITIALIZE ELEMENT STATUS, besides the common
-// commands. Element addresses: transport 0000h, drives 0100h on, slots 1000h on. Every
-// slot starts full, with volume tag "QX" and the slot number in six digits; drives start empty.
+// commands. Element addresses: transport 0000h, drives 0100h on, import/export elements
+// (ports) 0200h on, slots 1000h on. Every slot starts full, with volume tag "QX" and the slot
+// number in six digits; drives and ports start empty. A port moves media in and out both ways.
 // A changer kept in a file (PATH) stores the element contents there after each move, as a state
 // file (side_file.h) with magic "QXCHNGR"; PATH + ".lock" is held locked (flock) while open.
 class Changer : public Device {
@@ -22,6 +23,7 @@ class Changer : public Device {
 
   static constexpr unsigned transportAddress_c = 0x0000;
   static constexpr unsigned firstDriveAddress_c = 0x0100;
+  static constexpr unsigned firstPortAddress_c = 0x0200;
   static constexpr unsigned firstSlotAddress_c = 0x1000;
 
   explicit Changer(const Options& options);

@@ -267,9 +267,13 @@ void Disk::readWrite(Exchange& x, bool write) {
     x.outcome().transferred = n;
     if (forceUnitAccess(cdb) && !medium.sync()) x.fail(writeError());
   } else {
-    scratch_.resize(n);
-    if (!medium.read(offset, scratch_.data(), n)) return x.fail(readError());
-    x.send(scratch_.data(), n);
+    const unsigned char* bytes = medium.view(offset);
+    if (!bytes) {
+      scratch_.resize(n);
+      if (!medium.read(offset, scratch_.data(), n)) return x.fail(readError());
+      bytes = scratch_.data();
+    }
+    x.send(bytes, n);
   }
 }
 
@@ -283,9 +287,12 @@ void Disk::verify(Exchange& x) {
   if (byteCheck(cdb) == 0 || e.blocks == 0) return;  // the medium always reads back
   const unsigned long n = static_cast<unsigned long>(e.blocks * block_);
   x.outcome().transferred = n;
-  scratch_.resize(n);
-  if (!units_[x.lun()].medium->read(e.lba * block_, scratch_.data(), n)) return x.fail(readError());
-  const unsigned char* medium = scratch_.data();
+  const unsigned char* medium = units_[x.lun()].medium->view(e.lba * block_);
+  if (!medium) {
+    scratch_.resize(n);
+    if (!units_[x.lun()].medium->read(e.lba * block_, scratch_.data(), n)) return x.fail(readError());
+    medium = scratch_.data();
+  }
   const unsigned char* mismatch = std::mismatch(medium, medium + n, x.out()).first;
   if (mismatch != medium + n)  // the information field: offset of the first differing byte
     x.fail(Sense(miscompare_c, 0x1D, 0x00).information(static_cast<uint32_t>(mismatch - medium)));

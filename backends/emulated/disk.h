@@ -37,6 +37,9 @@ class Disk : public Device {
   Disk(const Options& options, std::vector<std::unique_ptr<Medium>> media);
 
   unsigned long capacity() const { return capacity_; }
+  // Where a disk kept in a file (PATH) keeps its other state: PATH + ".state" (a SideFile);
+  // empty for a disk in memory.
+  std::string statePath() const { return options().given("file") ? options().text("file") + ".state" : ""; }
   // The bytes of in-memory logical unit `lun` (capacity() blocks of the block length), for
   // inspection; throws std::logic_error for a unit kept in a file.
   std::vector<unsigned char>& medium(unsigned lun);

@@ -37,7 +37,7 @@ int openLocked(FileSystem& fs, const std::string& path, OpenFailure& failure) {
     fs.close(fd);
     const bool busy = r == -EWOULDBLOCK || r == -EAGAIN;
     failure.code = busy ? deviceBusy_c : ioError_c;
-    failure.text = busy ? "\"" + path + "\" is in use by another process (its lock is held)"
+    failure.text = busy ? "\"" + path + "\" is in use by another process or device (its lock is held)"
                         : "cannot lock \"" + path + "\": " + errnoText(r);
     return -1;
   }

@@ -21,6 +21,8 @@ class Medium {
   virtual bool write(uint64_t offset, const unsigned char* from, size_t n) = 0;
   // Makes every write answered so far durable (fdatasync for a file).
   virtual bool sync() = 0;
+  // The bytes from `offset` on where they can be read in place (memory), else null.
+  virtual const unsigned char* view(uint64_t) const { return nullptr; }
 };
 
 // Zero-filled bytes in memory; sync has nothing to do.
@@ -31,6 +33,7 @@ class MemoryMedium : public Medium {
   bool read(uint64_t offset, unsigned char* to, size_t n) override;
   bool write(uint64_t offset, const unsigned char* from, size_t n) override;
   bool sync() override { return true; }
+  const unsigned char* view(uint64_t offset) const override { return bytes_.data() + offset; }
   // The stored bytes, for inspection.
   std::vector<unsigned char>& data() { return bytes_; }
 

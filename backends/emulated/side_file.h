@@ -31,7 +31,8 @@ class SideFile {
   bool load(std::vector<unsigned char>* payload, std::string* error) const;
   // Replaces the file with one holding `payload`: written to PATH + ".tmp", synced, renamed
   // over PATH and the directory synced, so the file is either the old or the new one. False
-  // with `error` when a step failed (the old file is then still in place).
+  // with `error` when a step failed: the old file is still in place when it was not the last
+  // step (syncing the directory after the rename).
   bool store(const std::vector<unsigned char>& payload, std::string* error) const;
 
   const std::string& path() const { return path_; }

@@ -47,11 +47,24 @@ bool Tape::shapeOf(const unsigned char* cdb, Shape& s) const {
     case 0x11:  // SPACE(6)
       s = {6, QXScsi::noData_c, 0};
       return true;
-    case 0x08:  // READ(6); fixed-block transfers are refused when run
-      s = {6, QXScsi::dataIn_c, (cdb[1] & 0x01) ? 0u : getBe24(cdb + 2)};
+    case 0x08:  // READ(6), WRITE(6): the count is bytes, or blocks with FIXED
+    case 0x0A: {
+      const unsigned long unit = (cdb[1] & 0x01) ? blockLength_ : 1;
+      s = {6, cdb[0] == 0x08 ? QXScsi::dataIn_c : QXScsi::dataOut_c, getBe24(cdb + 2) * unit};
       return true;
-    case 0x0A:  // WRITE(6)
-      s = {6, QXScsi::dataOut_c, (cdb[1] & 0x01) ? 0u : getBe24(cdb + 2)};
+    }
+    case 0x05:  // READ BLOCK LIMITS
+      s = {6, QXScsi::dataIn_c, 6};
+      return true;
+    case 0x1A:  // MODE SENSE(6)
+      s = {6, QXScsi::dataIn_c, cdb[4]};
+      return true;
+    case 0x15:  // MODE SELECT(6)
+      s = {6, QXScsi::dataOut_c, cdb[4]};
+      return true;
+    case 0x19:  // ERASE
+    case 0x1B:  // LOAD UNLOAD
+      s = {6, QXScsi::noData_c, 0};
       return true;
     case 0x34:  // READ POSITION: the short form returns 20 bytes
       s = {10, QXScsi::dataIn_c, (cdb[1] & 0x1F) == 0 ? 20u : 0u};
@@ -62,7 +75,21 @@ bool Tape::shapeOf(const unsigned char* cdb, Shape& s) const {
 }
 
 void Tape::run(Exchange& x) {
-  switch (x.op()) {
+  const unsigned char op = x.op();
+  const bool needsMedium =
+      op <= 0x01 || op == 0x08 || op == 0x0A || op == 0x10 || op == 0x11 || op == 0x19 || op == 0x34;
+  if (units_[x.lun()].unloaded && needsMedium) return x.fail(Sense(notReady_c, 0x3A, 0x00));
+  switch (op) {
+    case 0x05:
+      return readBlockLimits(x);
+    case 0x15:
+      return modeSelect(x);
+    case 0x19:
+      return erase(x);
+    case 0x1A:
+      return modeSense(x);
+    case 0x1B:
+      return loadUnload(x);
     case 0x01:
       units_[x.lun()].position = 0;
       persist(x, units_[x.lun()].objects.size(), true);
@@ -89,8 +116,8 @@ void Tape::truncate(Unit& u) {
 
 void Tape::read(Exchange& x) {
   const unsigned char* cdb = x.cdb();
-  if (cdb[1] & 0x01) return x.invalidField(1, 0);  // fixed-block mode is not offered
   if (cdb[1] & 0xFC) return x.invalidField(1);
+  if (cdb[1] & 0x01) return readFixed(x);
   bool sili = cdb[1] & 0x02;
   uint32_t wanted = getBe24(cdb + 2);
   if (wanted == 0) return;
@@ -107,8 +134,8 @@ void Tape::read(Exchange& x) {
 
 void Tape::write(Exchange& x) {
   const unsigned char* cdb = x.cdb();
-  if (cdb[1] & 0x01) return x.invalidField(1, 0);
   if (cdb[1] & 0xFE) return x.invalidField(1);
+  if (cdb[1] & 0x01) return writeFixed(x);
   uint32_t length = getBe24(cdb + 2);
   if (length == 0) return;
   Unit& u = units_[x.lun()];
@@ -123,6 +150,44 @@ void Tape::write(Exchange& x) {
   u.position++;
   x.outcome().transferred = length;
   persist(x, u.position - 1, false);
+}
+
+void Tape::readFixed(Exchange& x) {
+  if (blockLength_ == 0) return x.invalidField(1, 0);  // variable-block mode
+  if (x.cdb()[1] & 0x02) return x.invalidField(1, 1);  // SILI with FIXED
+  const uint32_t count = getBe24(x.cdb() + 2);
+  Unit& u = units_[x.lun()];
+  std::vector<unsigned char> data;
+  for (uint32_t i = 0; i < count; ++i) {
+    // The residue is in blocks, not counting a block of the wrong length.
+    if (u.position >= u.objects.size()) return x.send(data), x.fail(endOfDataSense(count - i));
+    const Object& o = u.objects[u.position++];
+    if (o.fileMark) return x.send(data), x.fail(fileMarkSense(count - i));
+    if (o.bytes.size() != blockLength_)
+      return x.send(data), x.fail(Sense(noSense_c, 0x00, 0x00).incorrectLength().information(count - i));
+    data.insert(data.end(), o.bytes.begin(), o.bytes.end());
+  }
+  x.send(data);
+}
+
+void Tape::writeFixed(Exchange& x) {
+  if (blockLength_ == 0) return x.invalidField(1, 0);
+  const uint32_t count = getBe24(x.cdb() + 2);
+  if (count == 0) return;
+  Unit& u = units_[x.lun()];
+  truncate(u);
+  const size_t from = u.position;
+  uint32_t done = 0;
+  for (; done < count && u.used + blockLength_ <= capacity_; ++done) {
+    const unsigned char* block = x.out() + size_t(done) * blockLength_;
+    u.objects.push_back(Object{false, std::vector<unsigned char>(block, block + blockLength_)});
+    u.used += blockLength_;
+    u.position++;
+  }
+  x.outcome().transferred = done * static_cast<unsigned long>(blockLength_);
+  if (!persist(x, from, false)) return;
+  // The blocks that did not fit: VOLUME OVERFLOW at end of partition, their count the residue.
+  if (done < count) x.fail(Sense(volumeOverflow_c, 0x00, 0x02).endOfMedium().information(count - done));
 }
 
 void Tape::writeFileMarks(Exchange& x) {

@@ -20,15 +20,6 @@ namespace {
 using namespace testing;
 using namespace QXScsiPlatform;
 
-void writeFile(const std::string& path, const Bytes& bytes) {
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-}
-
-Bytes readFile(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
-
 Bytes rw10(unsigned char op, uint32_t lba, uint16_t blocks, unsigned char flags = 0) {
   Bytes c = {
       op, flags, 0, 0, 0, 0, 0, static_cast<unsigned char>(blocks >> 8), static_cast<unsigned char>(blocks),
@@ -98,6 +89,8 @@ TEST(FileDiskTest, AMissingOrEmptyFileIsMadeAtTheCapacityAsked) {
   std::unique_ptr<Device> d = makeDevice("emulated:disk?block=4096&file=" + dir.file("new"));
   ASSERT_TRUE(d);
   EXPECT_EQ(static_cast<Disk&>(*d).capacity(), 33u);
+  EXPECT_EQ(static_cast<Disk&>(*d).statePath(), dir.file("new") + ".state");
+  EXPECT_EQ(static_cast<Disk&>(*makeDevice("emulated:disk")).statePath(), "");
 }
 
 TEST(FileDiskTest, BlocksWrittenAreInTheFileAndReadBackAfterReopening) {
@@ -108,12 +101,8 @@ TEST(FileDiskTest, BlocksWrittenAreInTheFileAndReadBackAfterReopening) {
   {
     std::unique_ptr<Device> d = makeDevice(name);
     ASSERT_EQ(out(*d, rw10(0x2A, 5, 2), data).status, 0);
-    EXPECT_FALSE(Device::create([&] {
-      Options o;
-      std::string e;
-      Options::parse(name, o, e);
-      return o;
-    }()));  // a second opening of the file, even in this process, is refused while the first lives
+    // A second opening of the file, even in this process, is refused while the first lives.
+    EXPECT_FALSE(Device::create(parsedOptions(name)));
   }
   Bytes image = readFile(dir.file("img"));
   ASSERT_EQ(image.size(), 16u * 512);
@@ -135,7 +124,7 @@ TEST(FileDiskTest, AFileLockedElsewhereIsRefusedAsBusyAndFreedWhenTheTargetClose
   Opening o = openTarget("emulated:disk?file=" + path);
   EXPECT_FALSE(o.ok);
   EXPECT_EQ(o.error, deviceBusy_c);
-  EXPECT_NE(o.message.find("in use by another process"), std::string::npos) << o.message;
+  EXPECT_NE(o.message.find("in use by another process or device"), std::string::npos) << o.message;
   ::close(other);
 
   auto store = std::make_shared<DeviceStore>();
@@ -164,9 +153,7 @@ class SeamDiskTest : public ::testing::Test {
   Bytes buffer;
 
   void SetUp() override {
-    Options options;
-    std::string error;
-    ASSERT_TRUE(Options::parse("emulated:disk?capacity=16&file=" + dir.file("img"), options, error));
+    const Options options = parsedOptions("emulated:disk?capacity=16&file=" + dir.file("img"));
     OpenFailure failure;
     std::vector<std::unique_ptr<Medium>> media;
     media.push_back(FileMedium::open(fs, dir.file("img"), 512, 16, true, failure));
@@ -242,7 +229,7 @@ TEST(FileMediumTest, OpeningFailuresOfTheSeamAreClearErrors) {
     const char* message;
   } cases[] = {
       {"open", EACCES, accessDenied_c, "cannot open"},
-      {"flock", EWOULDBLOCK, deviceBusy_c, "in use by another process"},
+      {"flock", EWOULDBLOCK, deviceBusy_c, "in use by another process or device"},
       {"flock", ENOLCK, ioError_c, "cannot lock"},
       {"size", EIO, ioError_c, "Input/output error"},
       {"truncate", ENOSPC, ioError_c, "cannot size to 8192 bytes"},

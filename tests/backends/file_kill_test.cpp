@@ -49,12 +49,7 @@ struct Ack {
 // The child: writes forever from sequence number `seq` on (FUA writes of one or two blocks, or
 // plain writes followed by SYNCHRONIZE CACHE), reporting each write once it is acknowledged.
 [[noreturn]] void writeStream(const std::string& path, uint64_t seq, unsigned seed, int report) {
-  std::unique_ptr<Device> disk = Device::create([&] {
-    Options o;
-    std::string e;
-    Options::parse("emulated:disk?block=4096&file=" + path, o, e);
-    return o;
-  }());
+  std::unique_ptr<Device> disk = Device::create(parsedOptions("emulated:disk?block=4096&file=" + path));
   if (!disk) _exit(3);
   std::mt19937 random(seed);
   std::vector<Ack> pending;
@@ -130,6 +125,8 @@ TEST(FileKillTest, AcknowledgedWritesSurviveSigkillAndNoOtherBlockIsDamaged) {
     }
     ASSERT_EQ(sequenceOf(&image[size_t(blocks_c - 1) * block_c], blocks_c - 1), 0) << "never written";
   }
+  RecordProperty("kills", static_cast<int>(kills));
+  RecordProperty("acknowledged", static_cast<int>(total));
   EXPECT_GE(kills, 10u);
   EXPECT_GT(total, 100u) << "too few acknowledged writes to prove anything";
 }
