@@ -1,6 +1,7 @@
 // The iSCSI target implementation: login, LUN probe, command records, error mapping.
 #include "iscsi_target_impl.h"
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cstdlib>
@@ -97,7 +98,8 @@ bool IscsiTargetImpl::open(const char* name) {
   std::string why;
   if (!parseUrl(text, &url_, &why)) return fail(invalidRequest_c, why);
 
-  LoginRequest request{url_, initiator_, loginTimeout_, transport_ == kTransportIser, wireLun(url_.lun), {}};
+  LoginRequest request{url_, initiator_, loginTimeout_, transport_ == kTransportIser, wireLun(url_.lun), {},
+                       headerDigest_};
   if (!resolveChap(givenChap_, url_, environment_, &request.chap, &why)) return fail(invalidRequest_c, why);
   Clock::time_point loginStart;
   for (int attempt = 0;; ++attempt) {
@@ -244,6 +246,24 @@ void IscsiTargetImpl::overrideDefaultBehavior(const std::vector<QXScsi::Paramete
   QXScsi::getParameter(backends::iscsiPasswordParam(), givenChap_.password, params);
   QXScsi::getParameter(backends::iscsiTargetUserParam(), givenChap_.targetUser, params);
   QXScsi::getParameter(backends::iscsiTargetPasswordParam(), givenChap_.targetPassword, params);
+  QXScsi::getParameter(backends::iscsiHeaderDigestParam(), v, params);
+  static const std::pair<const char*, HeaderDigest> kDigests[] = {{"none", HeaderDigest::none},
+                                                                  {"crc32c", HeaderDigest::crc32c},
+                                                                  {"prefer-crc32c", HeaderDigest::preferCrc32c},
+                                                                  {"prefer-none", HeaderDigest::preferNone}};
+  headerDigest_ = HeaderDigest::preferNone;
+  if (!v.empty()) {
+    auto it = std::find_if(std::begin(kDigests), std::end(kDigests), [&](const auto& d) { return v == d.first; });
+    if (it == std::end(kDigests))
+      parameterError_ = "bad " + std::string(backends::iscsiHeaderDigestParam()) + " '" + v +
+                        "' (none, crc32c, prefer-crc32c or prefer-none)";
+    else
+      headerDigest_ = it->second;
+  }
+  QXScsi::getParameter(backends::iscsiDataDigestParam(), v, params);
+  if (!v.empty() && v != "none")
+    parameterError_ = "bad " + std::string(backends::iscsiDataDigestParam()) + " '" + v +
+                      "': libiscsi 1.19 offers no data digest (only none)";
   QXScsi::getParameter(backends::iscsiUnitAttentionParam(), v, params);
   if (v == "clear" || v == "report")
     clearUnitAttentions_ = v == "clear";

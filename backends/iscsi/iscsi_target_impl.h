@@ -71,6 +71,7 @@ class IscsiTargetImpl : public ImplementationBase {
   unsigned retryDelayMs_ = 1000;
   std::string parameterError_;
   Chap givenChap_;  // credentials given as parameters
+  HeaderDigest headerDigest_ = HeaderDigest::preferNone;
   Environment environment_;
 };
 

@@ -27,6 +27,9 @@ enum class SessionResult {
   transportError,  // any other initiator or protocol failure
 };
 
+// The header digest the login offers: only none, only CRC32C, or both with one preferred.
+enum class HeaderDigest { none, crc32c, preferCrc32c, preferNone };
+
 // What login needs besides the URL.
 struct LoginRequest {
   Url url;
@@ -35,6 +38,7 @@ struct LoginRequest {
   bool iser = false;                  // iSER (RDMA) instead of TCP
   int wireLun = 0;                    // the LUN field of the commands: wireLun(url.lun)
   Chap chap;                          // what the login authenticates with (url.user is not read)
+  HeaderDigest headerDigest = HeaderDigest::preferNone;  // libiscsi's own default
 };
 
 // One command. The session reads cdb and (for dataOut_c) data, and writes the device's

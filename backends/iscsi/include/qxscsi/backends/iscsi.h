@@ -22,6 +22,11 @@ QXSCSI_ISCSI_EXPORT const char* iscsiUserParam();
 QXSCSI_ISCSI_EXPORT const char* iscsiPasswordParam();
 QXSCSI_ISCSI_EXPORT const char* iscsiTargetUserParam();
 QXSCSI_ISCSI_EXPORT const char* iscsiTargetPasswordParam();
+// "iscsi_header_digest": "none", "crc32c", "prefer-crc32c" or "prefer-none" (the default): what
+// the login offers for HeaderDigest. "iscsi_data_digest": only "none" (libiscsi 1.19 offers no
+// data digest; any other value fails the opening with -15).
+QXSCSI_ISCSI_EXPORT const char* iscsiHeaderDigestParam();
+QXSCSI_ISCSI_EXPORT const char* iscsiDataDigestParam();
 // The initiator name used when "iscsi_initiator_name" is not given (a static text).
 QXSCSI_ISCSI_EXPORT const char* iscsiDefaultInitiatorName();
 
