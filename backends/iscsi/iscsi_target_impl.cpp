@@ -117,7 +117,7 @@ bool IscsiTargetImpl::open(const char* name) {
   }
   if (!probeLun() ||
       (clearUnitAttentions_ && !clearUnitAttentions(loginStart + std::chrono::seconds(loginTimeout_)))) {
-    session_->logout(kLogoutTimeout);
+    session_->logout(loginTimeout_);
     session_.reset();
     return false;
   }
@@ -169,7 +169,7 @@ bool IscsiTargetImpl::clearUnitAttentions(std::chrono::steady_clock::time_point 
 
 bool IscsiTargetImpl::release() {
   if (session_) {
-    session_->logout(kLogoutTimeout);
+    session_->logout(loginTimeout_);
     session_.reset();
   }
   return true;

@@ -20,7 +20,6 @@ class IscsiTargetImpl : public ImplementationBase {
  public:
   static constexpr unsigned long kDefaultLoginTimeout = 10;  // seconds
   static constexpr unsigned long kDefaultCommandTimeout = 30;
-  static constexpr unsigned long kLogoutTimeout = 5;
   static constexpr int kMaxRetries = 100;
   static constexpr int kMaxUnitAttentions = 10;  // TEST UNIT READYs after login, at most
   static constexpr int kTransportTcp = 1;        // "scsi_transport_type" 1: iSCSI over TCP (default)
