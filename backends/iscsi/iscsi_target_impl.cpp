@@ -48,6 +48,17 @@ SenseCodes senseCodes(const Completion& done) {
 
 }  // namespace
 
+std::string residualContradiction(const Completion& done, std::size_t length) {
+  if (done.underflow && done.overflow) return "the target flagged both an underflow and an overflow";
+  if ((done.underflow || done.overflow) && done.residual == 0)
+    return std::string("the target flagged an ") + (done.overflow ? "overflow" : "underflow") +
+           " of 0 bytes";
+  if (!done.overflow && done.residual > length)
+    return "the target's underflow of " + std::to_string(done.residual) + " bytes exceeds the " +
+           std::to_string(length) + " bytes asked for";
+  return std::string();
+}
+
 long errorFor(SessionResult result) {
   switch (result) {
     case SessionResult::ok:
@@ -201,10 +212,18 @@ bool IscsiTargetImpl::executeCommand(QXScsiCmd& cmd, const QXScsiDevice&) {
   commandStarted(c);
   SessionResult result = session_->execute(c, &done);
   if (result != SessionResult::ok) return failWith(result, session_->message());
-  commandFinished(done.residual, done.overflow);
+  std::string odd = residualContradiction(done, c.length);
+  // Believed as far as it can be: a contradiction claims no overflow and no more than the buffer.
+  commandFinished(odd.empty() ? done.residual : std::min<std::size_t>(done.residual, c.length),
+                  odd.empty() && done.overflow);
   setCmdScsiStatus(cmd, static_cast<unsigned char>(done.status));
   if (done.senseStored) setCmdSenseData(cmd, done.sense, done.senseStored);
-  if (done.senseReported > done.senseStored) incompleteSense(cmd, true);
+  // Sense promised but not all there, or a CHECK CONDITION that came without any.
+  if (done.senseReported > done.senseStored ||
+      (done.status == wire::statusCheckCondition && done.senseStored == 0))
+    incompleteSense(cmd, true);
+  // The status is the target's answer; residual flags that contradict themselves are not.
+  if (!odd.empty()) return fail(cmd, ioError_c, odd);
   succeed();
   return true;
 }

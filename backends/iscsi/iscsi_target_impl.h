@@ -74,6 +74,10 @@ class IscsiTargetImpl : public ImplementationBase {
   Environment environment_;
 };
 
+// Why a completion's residual cannot be believed for a buffer of `length` bytes ("" when it can):
+// both flags, a flag with a count of 0, or an underflow larger than the buffer.
+std::string residualContradiction(const Completion& done, std::size_t length);
+
 // The implementation error that an result of a session call stands for (0 for ok).
 long errorFor(SessionResult result);
 

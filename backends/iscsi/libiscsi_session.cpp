@@ -293,7 +293,9 @@ SessionResult LibiscsiSession::execute(const Command& c, Completion* done) {
     std::memcpy(done->sense, task->datain.data + 2, done->senseStored);
   }
   if (task->residual_status != SCSI_RESIDUAL_NO_RESIDUAL) {
+    // As the target flagged them: contradictions are judged by the caller, not smoothed here.
     done->residual = task->residual;
+    done->underflow = task->residual_status == SCSI_RESIDUAL_UNDERFLOW;
     done->overflow = task->residual_status == SCSI_RESIDUAL_OVERFLOW;
   }
   scsi_free_scsi_task(task);

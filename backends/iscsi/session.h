@@ -54,7 +54,8 @@ struct Completion {
   std::size_t senseStored = 0;    // bytes of sense in sense[]
   std::size_t senseReported = 0;  // sense length the device reported (may exceed senseStored)
   std::size_t residual = 0;       // bytes not transferred (underflow) or not asked for (overflow)
-  bool overflow = false;          // the device had more data than the buffer took
+  bool underflow = false;         // the device flagged an underflow (a residual alone counts as one)
+  bool overflow = false;          // the device flagged an overflow: it had more data than the buffer took
 };
 
 // One iSCSI session to one LUN. Not thread-safe; one command at a time.
