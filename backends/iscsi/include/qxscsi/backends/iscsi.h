@@ -17,7 +17,8 @@ QXSCSI_ISCSI_EXPORT const char* iscsiUnitAttentionParam();
 // CHAP: "iscsi_user" and "iscsi_password" (one-way), "iscsi_target_user" and
 // "iscsi_target_password" (mutual: the target proves itself too). Each one given here wins over
 // the URL's user%password@, which wins over LIBISCSI_CHAP_USERNAME, LIBISCSI_CHAP_PASSWORD,
-// LIBISCSI_CHAP_TARGET_USERNAME and LIBISCSI_CHAP_TARGET_PASSWORD in the environment.
+// LIBISCSI_CHAP_TARGET_USERNAME and LIBISCSI_CHAP_TARGET_PASSWORD in the environment. The names
+// returned here and below are static texts.
 QXSCSI_ISCSI_EXPORT const char* iscsiUserParam();
 QXSCSI_ISCSI_EXPORT const char* iscsiPasswordParam();
 QXSCSI_ISCSI_EXPORT const char* iscsiTargetUserParam();
