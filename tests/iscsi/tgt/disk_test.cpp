@@ -291,16 +291,5 @@ TEST_F(IscsiDiskTest, EveryHeaderDigestOfferWorks) {
   }
 }
 
-TEST_F(IscsiDiskTest, DataDigestRequestIsRefusedBeforeLogin) {
-  QXScsiTarget::Parameters p;
-  QXScsi::setParameter("iscsi_data_digest", "crc32c", p);
-  QXScsiSPITarget t(url(kDisk).c_str(), &p);
-  EXPECT_FALSE(t.valid());
-  EXPECT_EQ(t.implementationError(), invalidRequest_c);
-  std::string hint;
-  t.implementationErrorHint(hint);
-  EXPECT_NE(hint.find("no data digest"), std::string::npos) << hint;
-}
-
 }  // namespace
 }  // namespace qxscsi::test
