@@ -12,6 +12,8 @@ const char* iscsiUserParam() { return "iscsi_user"; }
 const char* iscsiPasswordParam() { return "iscsi_password"; }
 const char* iscsiTargetUserParam() { return "iscsi_target_user"; }
 const char* iscsiTargetPasswordParam() { return "iscsi_target_password"; }
+const char* iscsiHeaderDigestParam() { return "iscsi_header_digest"; }
+const char* iscsiDataDigestParam() { return "iscsi_data_digest"; }
 const char* iscsiDefaultInitiatorName() { return "iqn.2026-12.org.qxscsi:initiator"; }
 
 namespace {

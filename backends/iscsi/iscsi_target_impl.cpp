@@ -1,6 +1,7 @@
 // The iSCSI target implementation: login, LUN probe, command records, error mapping.
 #include "iscsi_target_impl.h"
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cstdlib>
@@ -46,6 +47,17 @@ SenseCodes senseCodes(const Completion& done) {
 }
 
 }  // namespace
+
+std::string residualContradiction(const Completion& done, std::size_t length) {
+  if (done.underflow && done.overflow) return "the target flagged both an underflow and an overflow";
+  if ((done.underflow || done.overflow) && done.residual == 0)
+    return std::string("the target flagged an ") + (done.overflow ? "overflow" : "underflow") +
+           " of 0 bytes";
+  if (!done.overflow && done.residual > length)
+    return "the target's underflow of " + std::to_string(done.residual) + " bytes exceeds the " +
+           std::to_string(length) + " bytes asked for";
+  return std::string();
+}
 
 long errorFor(SessionResult result) {
   switch (result) {
@@ -97,7 +109,8 @@ bool IscsiTargetImpl::open(const char* name) {
   std::string why;
   if (!parseUrl(text, &url_, &why)) return fail(invalidRequest_c, why);
 
-  LoginRequest request{url_, initiator_, loginTimeout_, transport_ == kTransportIser, wireLun(url_.lun), {}};
+  LoginRequest request{url_, initiator_, loginTimeout_, transport_ == kTransportIser, wireLun(url_.lun), {},
+                       headerDigest_};
   if (!resolveChap(givenChap_, url_, environment_, &request.chap, &why)) return fail(invalidRequest_c, why);
   Clock::time_point loginStart;
   for (int attempt = 0;; ++attempt) {
@@ -115,7 +128,7 @@ bool IscsiTargetImpl::open(const char* name) {
   }
   if (!probeLun() ||
       (clearUnitAttentions_ && !clearUnitAttentions(loginStart + std::chrono::seconds(loginTimeout_)))) {
-    session_->logout(kLogoutTimeout);
+    session_->logout(loginTimeout_);
     session_.reset();
     return false;
   }
@@ -167,7 +180,7 @@ bool IscsiTargetImpl::clearUnitAttentions(std::chrono::steady_clock::time_point 
 
 bool IscsiTargetImpl::release() {
   if (session_) {
-    session_->logout(kLogoutTimeout);
+    session_->logout(loginTimeout_);
     session_.reset();
   }
   return true;
@@ -199,10 +212,18 @@ bool IscsiTargetImpl::executeCommand(QXScsiCmd& cmd, const QXScsiDevice&) {
   commandStarted(c);
   SessionResult result = session_->execute(c, &done);
   if (result != SessionResult::ok) return failWith(result, session_->message());
-  commandFinished(done.residual, done.overflow);
+  std::string odd = residualContradiction(done, c.length);
+  // Believed as far as it can be: a contradiction claims no overflow and no more than the buffer.
+  commandFinished(odd.empty() ? done.residual : std::min<std::size_t>(done.residual, c.length),
+                  odd.empty() && done.overflow);
   setCmdScsiStatus(cmd, static_cast<unsigned char>(done.status));
   if (done.senseStored) setCmdSenseData(cmd, done.sense, done.senseStored);
-  if (done.senseReported > done.senseStored) incompleteSense(cmd, true);
+  // Sense promised but not all there, or a CHECK CONDITION that came without any.
+  if (done.senseReported > done.senseStored ||
+      (done.status == wire::statusCheckCondition && done.senseStored == 0))
+    incompleteSense(cmd, true);
+  // The status is the target's answer; residual flags that contradict themselves are not.
+  if (!odd.empty()) return fail(cmd, ioError_c, odd);
   succeed();
   return true;
 }
@@ -244,6 +265,24 @@ void IscsiTargetImpl::overrideDefaultBehavior(const std::vector<QXScsi::Paramete
   QXScsi::getParameter(backends::iscsiPasswordParam(), givenChap_.password, params);
   QXScsi::getParameter(backends::iscsiTargetUserParam(), givenChap_.targetUser, params);
   QXScsi::getParameter(backends::iscsiTargetPasswordParam(), givenChap_.targetPassword, params);
+  QXScsi::getParameter(backends::iscsiHeaderDigestParam(), v, params);
+  static const std::pair<const char*, HeaderDigest> kDigests[] = {{"none", HeaderDigest::none},
+                                                                  {"crc32c", HeaderDigest::crc32c},
+                                                                  {"prefer-crc32c", HeaderDigest::preferCrc32c},
+                                                                  {"prefer-none", HeaderDigest::preferNone}};
+  headerDigest_ = HeaderDigest::preferNone;
+  if (!v.empty()) {
+    auto it = std::find_if(std::begin(kDigests), std::end(kDigests), [&](const auto& d) { return v == d.first; });
+    if (it == std::end(kDigests))
+      parameterError_ = "bad " + std::string(backends::iscsiHeaderDigestParam()) + " '" + v +
+                        "' (none, crc32c, prefer-crc32c or prefer-none)";
+    else
+      headerDigest_ = it->second;
+  }
+  QXScsi::getParameter(backends::iscsiDataDigestParam(), v, params);
+  if (!v.empty() && v != "none")
+    parameterError_ = "bad " + std::string(backends::iscsiDataDigestParam()) + " '" + v +
+                      "': libiscsi 1.19 offers no data digest (only none)";
   QXScsi::getParameter(backends::iscsiUnitAttentionParam(), v, params);
   if (v == "clear" || v == "report")
     clearUnitAttentions_ = v == "clear";

@@ -20,7 +20,6 @@ class IscsiTargetImpl : public ImplementationBase {
  public:
   static constexpr unsigned long kDefaultLoginTimeout = 10;  // seconds
   static constexpr unsigned long kDefaultCommandTimeout = 30;
-  static constexpr unsigned long kLogoutTimeout = 5;
   static constexpr int kMaxRetries = 100;
   static constexpr int kMaxUnitAttentions = 10;  // TEST UNIT READYs after login, at most
   static constexpr int kTransportTcp = 1;        // "scsi_transport_type" 1: iSCSI over TCP (default)
@@ -71,8 +70,13 @@ class IscsiTargetImpl : public ImplementationBase {
   unsigned retryDelayMs_ = 1000;
   std::string parameterError_;
   Chap givenChap_;  // credentials given as parameters
+  HeaderDigest headerDigest_ = HeaderDigest::preferNone;
   Environment environment_;
 };
+
+// Why a completion's residual cannot be believed for a buffer of `length` bytes ("" when it can):
+// both flags, a flag with a count of 0, or an underflow larger than the buffer.
+std::string residualContradiction(const Completion& done, std::size_t length);
 
 // The implementation error that an result of a session call stands for (0 for ok).
 long errorFor(SessionResult result);

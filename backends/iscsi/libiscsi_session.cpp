@@ -19,6 +19,20 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+iscsi_header_digest libiscsiDigest(HeaderDigest d) {
+  switch (d) {
+    case HeaderDigest::none:
+      return ISCSI_HEADER_DIGEST_NONE;
+    case HeaderDigest::crc32c:
+      return ISCSI_HEADER_DIGEST_CRC32C;
+    case HeaderDigest::preferCrc32c:
+      return ISCSI_HEADER_DIGEST_CRC32C_NONE;
+    case HeaderDigest::preferNone:
+      break;
+  }
+  return ISCSI_HEADER_DIGEST_NONE_CRC32C;
+}
+
 Clock::time_point deadlineAfter(unsigned long seconds) {
   // Far enough for any command, small enough not to overflow the clock.
   seconds = std::clamp<unsigned long>(seconds, 1, 100UL * 365 * 24 * 3600);
@@ -170,7 +184,7 @@ SessionResult LibiscsiSession::connectAndLogin(const LoginRequest& r, bool disco
   if ((r.iser && iscsi_init_transport(ctx_, ISER_TRANSPORT) != 0) ||
       (!discovery && iscsi_set_targetname(ctx_, r.url.target.c_str()) != 0) ||
       iscsi_set_session_type(ctx_, discovery ? ISCSI_SESSION_DISCOVERY : ISCSI_SESSION_NORMAL) != 0 ||
-      iscsi_set_header_digest(ctx_, ISCSI_HEADER_DIGEST_NONE_CRC32C) != 0 ||
+      iscsi_set_header_digest(ctx_, libiscsiDigest(r.headerDigest)) != 0 ||
       (!r.chap.user.empty() &&
        iscsi_set_initiator_username_pwd(ctx_, r.chap.user.c_str(), r.chap.password.c_str()) != 0) ||
       (!r.chap.targetUser.empty() &&
@@ -279,7 +293,9 @@ SessionResult LibiscsiSession::execute(const Command& c, Completion* done) {
     std::memcpy(done->sense, task->datain.data + 2, done->senseStored);
   }
   if (task->residual_status != SCSI_RESIDUAL_NO_RESIDUAL) {
+    // As the target flagged them: contradictions are judged by the caller, not smoothed here.
     done->residual = task->residual;
+    done->underflow = task->residual_status == SCSI_RESIDUAL_UNDERFLOW;
     done->overflow = task->residual_status == SCSI_RESIDUAL_OVERFLOW;
   }
   scsi_free_scsi_task(task);

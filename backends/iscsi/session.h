@@ -27,6 +27,9 @@ enum class SessionResult {
   transportError,  // any other initiator or protocol failure
 };
 
+// The header digest the login offers: only none, only CRC32C, or both with one preferred.
+enum class HeaderDigest { none, crc32c, preferCrc32c, preferNone };
+
 // What login needs besides the URL.
 struct LoginRequest {
   Url url;
@@ -35,6 +38,7 @@ struct LoginRequest {
   bool iser = false;                  // iSER (RDMA) instead of TCP
   int wireLun = 0;                    // the LUN field of the commands: wireLun(url.lun)
   Chap chap;                          // what the login authenticates with (url.user is not read)
+  HeaderDigest headerDigest = HeaderDigest::preferNone;  // libiscsi's own default
 };
 
 // One command. The session reads cdb and (for dataOut_c) data, and writes the device's
@@ -50,7 +54,8 @@ struct Completion {
   std::size_t senseStored = 0;    // bytes of sense in sense[]
   std::size_t senseReported = 0;  // sense length the device reported (may exceed senseStored)
   std::size_t residual = 0;       // bytes not transferred (underflow) or not asked for (overflow)
-  bool overflow = false;          // the device had more data than the buffer took
+  bool underflow = false;         // the device flagged an underflow (a residual alone counts as one)
+  bool overflow = false;          // the device flagged an overflow: it had more data than the buffer took
 };
 
 // One iSCSI session to one LUN. Not thread-safe; one command at a time.

@@ -161,8 +161,23 @@ TEST_F(IscsiAccessTest, ChapReachesTheLoginFromParametersUrlAndEnvironment) {
   EXPECT_EQ(hint().find("secret"), std::string::npos) << hint();
 }
 
+TEST_F(IscsiAccessTest, HeaderDigestChoiceReachesTheLogin) {
+  const std::pair<const char*, HeaderDigest> cases[] = {{"", HeaderDigest::preferNone},
+                                                        {"none", HeaderDigest::none},
+                                                        {"crc32c", HeaderDigest::crc32c},
+                                                        {"prefer-crc32c", HeaderDigest::preferCrc32c},
+                                                        {"prefer-none", HeaderDigest::preferNone}};
+  for (auto [value, digest] : cases) {
+    params({{"iscsi_header_digest", value}, {"iscsi_data_digest", "none"}});
+    ASSERT_TRUE(impl.access(kUrl, -1)) << value;
+    EXPECT_EQ(script.loginRequests.back().headerDigest, digest) << value;
+  }
+}
+
 TEST_F(IscsiAccessTest, BadParameterValuesFailTheNextAccessWithoutLogin) {
   const std::pair<const char*, const char*> bad[] = {
+      {"iscsi_header_digest", "CRC32C"}, {"iscsi_header_digest", "crc32"},
+      {"iscsi_data_digest", "crc32c"},   {"iscsi_data_digest", "prefer-none"},
       {"retry_access", "-1"},       {"retry_access", "101"},         {"retry_access", "two"},
       {"iscsi_login_timeout", "0"}, {"iscsi_login_timeout", "3601"}, {"scsi_transport_type", "3"}};
   for (auto [name, value] : bad) {

@@ -154,6 +154,81 @@ TEST_F(IscsiCommandTest, ResidualOfTheLastCommandIsOffered) {
   EXPECT_FALSE(backends::lastCommandOf(other, facts));
 }
 
+// Residual flags that contradict themselves or the buffer are no clean GOOD: the record keeps the
+// target's status, the command fails with -21 and the facts never claim more than the buffer.
+TEST_F(IscsiCommandTest, ContradictoryResidualsAreReportedAsSuch) {
+  struct Case {
+    const char* what;
+    std::size_t residual;
+    bool underflow, overflow;
+    const char* says;
+    unsigned long transferred;
+  };
+  const Case cases[] = {
+      {"both flags", 100, true, true, "both", sizeof buffer - 100},
+      {"underflow of 0", 0, true, false, "underflow of 0", sizeof buffer},
+      {"overflow of 0", 0, false, true, "overflow of 0", sizeof buffer},
+      {"underflow beyond the buffer", sizeof buffer + 1, true, false, "exceeds the 4096", 0},
+      {"unflagged residual beyond the buffer", 1u << 20, false, false, "exceeds", 0},
+  };
+  for (const Case& c : cases) {
+    script.onExecute = [&c](const Command&, Completion* done) {
+      *done = Completion();
+      done->residual = c.residual;
+      done->underflow = c.underflow;
+      done->overflow = c.overflow;
+      return SessionResult::ok;
+    };
+    QXScsiCmd cmd(read10Cdb, 10, buffer, sizeof buffer, 0);
+    EXPECT_FALSE(read10(cmd)) << c.what;
+    EXPECT_EQ(impl.implementationError(), ioError_c) << c.what;
+    EXPECT_EQ(cmd.scsiStatus(), 0) << c.what;  // the answer stays the target's
+    std::string msg;
+    impl.implementationErrorMsg(msg);
+    EXPECT_NE(msg.find(c.says), std::string::npos) << c.what << ": " << msg;
+    backends::CommandFacts facts;
+    ASSERT_TRUE(impl.lastCommand(facts)) << c.what;
+    EXPECT_EQ(facts.transferred, c.transferred) << c.what;
+    EXPECT_LE(facts.residual, sizeof buffer) << c.what;
+    EXPECT_FALSE(facts.overflow) << c.what;
+  }
+  // Boundaries that are believable: an underflow of the whole buffer, an overflow of any size.
+  for (auto [residual, overflow] : {std::pair<std::size_t, bool>{sizeof buffer, false}, {1u << 20, true}}) {
+    script.onExecute = [residual = residual, overflow = overflow](const Command&, Completion* done) {
+      *done = Completion();
+      done->residual = residual;
+      done->underflow = !overflow;
+      done->overflow = overflow;
+      return SessionResult::ok;
+    };
+    QXScsiCmd cmd(read10Cdb, 10, buffer, sizeof buffer, 0);
+    EXPECT_TRUE(read10(cmd)) << residual;
+    backends::CommandFacts facts;
+    ASSERT_TRUE(impl.lastCommand(facts));
+    EXPECT_EQ(facts.overflow, overflow);
+    EXPECT_EQ(facts.transferred, overflow ? sizeof buffer : 0u);
+    EXPECT_EQ(facts.residual, residual);
+  }
+}
+
+TEST_F(IscsiCommandTest, CheckConditionWithoutSenseIsMarkedIncomplete) {
+  script.onExecute = [](const Command&, Completion* done) {
+    *done = Completion();
+    done->status = 2;
+    return SessionResult::ok;
+  };
+  QXScsiCmd cmd(read10Cdb, 10, buffer, sizeof buffer, 0);
+  ASSERT_TRUE(read10(cmd));  // an answer, not a transport failure
+  EXPECT_EQ(cmd.scsiStatus(), 2);
+  EXPECT_TRUE(cmd.incompleteSense());
+  EXPECT_EQ(impl.implementationError(), 0);
+  // GOOD without sense is clean.
+  script.onExecute = nullptr;
+  QXScsiCmd good(read10Cdb, 10, buffer, sizeof buffer, 0);
+  ASSERT_TRUE(read10(good));
+  EXPECT_FALSE(good.incompleteSense());
+}
+
 TEST_F(IscsiCommandTest, FailuresAreReportedNeverRetried) {
   const std::pair<SessionResult, long> cases[] = {{SessionResult::timeout, commandTimeout_c},
                                             {SessionResult::dropped, establishedConnectionFailed_c},

@@ -91,6 +91,25 @@ std::string tail(const std::string& path) {
 
 }  // namespace
 
+SilentPortal::SilentPortal() {
+  fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd_, 16) != 0 ||
+      getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+    return;
+  }
+  port_ = ntohs(a.sin_port);
+}
+
+SilentPortal::~SilentPortal() {
+  if (fd_ >= 0) close(fd_);
+}
+
 int runProgram(const std::vector<std::string>& argv, std::string* output) {
   int pipefd[2];
   if (pipe2(pipefd, O_CLOEXEC) != 0) return -1;

@@ -13,6 +13,23 @@ namespace qxscsi::test {
 // could not be run or died by a signal). Standard output and error are appended to *output.
 int runProgram(const std::vector<std::string>& argv, std::string* output = nullptr);
 
+// A portal on 127.0.0.1 that takes TCP connections (the kernel's backlog does) and never answers
+// a byte; closed by the destructor.
+class SilentPortal {
+ public:
+  SilentPortal();
+  ~SilentPortal();
+  SilentPortal(const SilentPortal&) = delete;
+  SilentPortal& operator=(const SilentPortal&) = delete;
+  bool listening() const { return fd_ >= 0; }
+  // "127.0.0.1:PORT".
+  std::string portal() const { return "127.0.0.1:" + std::to_string(port_); }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+};
+
 // One tgtd process listening on 127.0.0.1 at a free port, controlled through its own control
 // number (tgtadm -C N), with its backing files in a private temporary directory. The instance
 // owns the process and the directory: the destructor kills the process by its pid and removes

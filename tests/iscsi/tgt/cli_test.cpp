@@ -212,6 +212,19 @@ TEST_F(IscsiCliTest, ListedUrlsMaskThePortalsPassword) {
   EXPECT_EQ(everyOutputKeepsTheSecrets({"list", "--portal", portal + "/junk/"}), std::vector<int>(4, 15));
 }
 
+// -t bounds each step of the listing: a portal that never answers ends after about -t seconds.
+TEST_F(IscsiCliTest, ListOfASilentPortalEndsAtTheTimeout) {
+  SilentPortal silent;
+  ASSERT_TRUE(silent.listening());
+  auto start = std::chrono::steady_clock::now();
+  int status = -1;
+  nlohmann::json j = tool({"-t", "1", "list", "--portal", silent.portal()}, &status);
+  double took = secondsSince(start);
+  EXPECT_EQ(status, 15) << j.dump();
+  EXPECT_LT(took, 3.0);
+  EXPECT_NE(j.value("error", std::string()).find("did not finish"), std::string::npos) << j.dump();
+}
+
 }  // namespace
 }  // namespace qxscsi::test
 #endif  // QXSCSI_CLI_PATH

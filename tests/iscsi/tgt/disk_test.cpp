@@ -274,5 +274,22 @@ TEST_F(IscsiDiskTest, ReopeningLogsInAfreshSession) {
   EXPECT_TRUE(t.close(false));
 }
 
+// tgt negotiates CRC32C header digests: every offer logs in and carries a WRITE/READ round trip.
+TEST_F(IscsiDiskTest, EveryHeaderDigestOfferWorks) {
+  for (const char* digest : {"none", "crc32c", "prefer-crc32c", "prefer-none"}) {
+    QXScsiTarget::Parameters p;
+    QXScsi::setParameter("iscsi_header_digest", digest, p);
+    QXScsiSPITarget t(url(kDisk).c_str(), &p);
+    ASSERT_TRUE(t.valid()) << digest << ": " << t.implementationError();
+    std::vector<unsigned char> out(4096, static_cast<unsigned char>(digest[0])), in(4096, 0);
+    Record w(call(t, {0x2A, 0, 0, 0, 0, 200, 0, 0, 8, 0}, out.data(), out.size(), 1));
+    ASSERT_TRUE(w) << digest;
+    EXPECT_EQ(w->scsiStatus(), 0) << digest;
+    Record r(call(t, {0x28, 0, 0, 0, 0, 200, 0, 0, 8, 0}, in.data(), in.size(), 0));
+    ASSERT_TRUE(r) << digest;
+    EXPECT_EQ(in, out) << digest;
+  }
+}
+
 }  // namespace
 }  // namespace qxscsi::test

@@ -169,5 +169,47 @@ TEST_F(IscsiFaultTest, OfflineLunAnswersNotReady) {
   EXPECT_EQ(online->scsiStatus(), 0);
 }
 
+// Logging out of a target that stopped answering waits no longer than the login timeout.
+TEST_F(IscsiFaultTest, LogoutFromAStoppedTargetEndsAtTheLoginTimeout) {
+  QXScsiTarget::Parameters params;
+  QXScsi::setParameter("iscsi_login_timeout", "1", params);
+  auto t = open(&params);
+  ASSERT_TRUE(t->valid());
+  world.tgtd->pause();
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(t->close(false));
+  double took = secondsSince(start);
+  world.tgtd->resume();
+  EXPECT_GE(took, 0.9);
+  EXPECT_LT(took, 3.0);
+}
+
+// A portal that takes the connection and never answers: the opening, and the listing, give up at
+// their timeouts.
+TEST_F(IscsiFaultTest, SilentPortalEndsEveryWaitAtItsTimeout) {
+  SilentPortal silent;
+  ASSERT_TRUE(silent.listening());
+  QXScsiTarget::Parameters params;
+  QXScsi::setParameter("iscsi_login_timeout", "1", params);
+  auto start = std::chrono::steady_clock::now();
+  QXScsiSPITarget t(("iscsi://" + silent.portal() + "/" + kDisk + "/1").c_str(), &params);
+  double took = secondsSince(start);
+  EXPECT_FALSE(t.valid());
+  EXPECT_EQ(t.implementationError(), connectionFailed_c);
+  EXPECT_LT(took, 3.0);
+
+  for (unsigned long timeout : {1UL, 2UL}) {
+    std::vector<backends::DeviceGroup> groups;
+    std::string error;
+    start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(world.installation->list(silent.portal(), timeout, groups, error));
+    took = secondsSince(start);
+    EXPECT_GE(took, timeout - 0.1) << timeout;
+    EXPECT_LT(took, timeout + 1.5) << timeout;
+    EXPECT_NE(error.find("did not finish"), std::string::npos) << error;
+    EXPECT_TRUE(groups.empty());
+  }
+}
+
 }  // namespace
 }  // namespace qxscsi::test

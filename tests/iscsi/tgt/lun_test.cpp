@@ -67,24 +67,6 @@ TEST_F(IscsiLunTest, LunsWithoutAUnitAreNotFound) {
   }
 }
 
-TEST_F(IscsiLunTest, LunsAboveTheFlatSpaceAreRefused) {
-  QXScsiSPITarget t(world.tgtd->url(kMany, 16384).c_str());
-  EXPECT_FALSE(t.valid());
-  EXPECT_EQ(t.implementationError(), QXScsiPlatform::invalidRequest_c);
-}
-
-// The bus/target/LUN form holds one byte of LUN.
-TEST_F(IscsiLunTest, OnlyLunsUpTo255HaveAScsiAddress) {
-  QXScsiSPITarget low(world.tgtd->url(kMany, 255).c_str());
-  ASSERT_TRUE(low.valid());
-  QXScsiAddress a;
-  EXPECT_TRUE(low.getScsiAddress(a));
-  QXScsiSPITarget high(world.tgtd->url(kMany, 256).c_str());
-  ASSERT_TRUE(high.valid());
-  EXPECT_FALSE(high.getScsiAddress(a));
-  EXPECT_EQ(high.implementationError(), QXScsiPlatform::noScsiAddress_c);
-}
-
 TEST_F(IscsiLunTest, ListingNamesEveryLunByItsNumber) {
   std::vector<backends::DeviceGroup> groups;
   std::string error;

@@ -17,11 +17,17 @@ QXSCSI_ISCSI_EXPORT const char* iscsiUnitAttentionParam();
 // CHAP: "iscsi_user" and "iscsi_password" (one-way), "iscsi_target_user" and
 // "iscsi_target_password" (mutual: the target proves itself too). Each one given here wins over
 // the URL's user%password@, which wins over LIBISCSI_CHAP_USERNAME, LIBISCSI_CHAP_PASSWORD,
-// LIBISCSI_CHAP_TARGET_USERNAME and LIBISCSI_CHAP_TARGET_PASSWORD in the environment.
+// LIBISCSI_CHAP_TARGET_USERNAME and LIBISCSI_CHAP_TARGET_PASSWORD in the environment. The names
+// returned here and below are static texts.
 QXSCSI_ISCSI_EXPORT const char* iscsiUserParam();
 QXSCSI_ISCSI_EXPORT const char* iscsiPasswordParam();
 QXSCSI_ISCSI_EXPORT const char* iscsiTargetUserParam();
 QXSCSI_ISCSI_EXPORT const char* iscsiTargetPasswordParam();
+// "iscsi_header_digest": "none", "crc32c", "prefer-crc32c" or "prefer-none" (the default): what
+// the login offers for HeaderDigest. "iscsi_data_digest": only "none" (libiscsi 1.19 offers no
+// data digest; any other value fails the opening with -15).
+QXSCSI_ISCSI_EXPORT const char* iscsiHeaderDigestParam();
+QXSCSI_ISCSI_EXPORT const char* iscsiDataDigestParam();
 // The initiator name used when "iscsi_initiator_name" is not given (a static text).
 QXSCSI_ISCSI_EXPORT const char* iscsiDefaultInitiatorName();
 
