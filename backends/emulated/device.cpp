@@ -269,7 +269,7 @@ std::vector<unsigned char> Device::vpdPage(unsigned char code, unsigned lun) con
   std::vector<unsigned char> body;
   switch (code) {
     case 0x00: {
-      body = {0x00, 0x80, 0x83};
+      body = {0x00, 0x80, 0x83, 0x86};
       std::vector<unsigned char> more = typePageCodes();
       body.insert(body.end(), more.begin(), more.end());
       break;
@@ -281,6 +281,12 @@ std::vector<unsigned char> Device::vpdPage(unsigned char code, unsigned lun) con
     }
     case 0x83:
       body = designators(lun);
+      break;
+    case 0x86:  // Extended INQUIRY Data
+      body.assign(0x3C, 0);
+      body[1] = 0x07;                                // HEADSUP, ORDSUP, SIMPSUP: every task attribute
+      body[2] = peripheralType_ == 0x00 ? 0x01 : 0;  // V_SUP: a disk's volatile cache (caching page)
+      body[3] = 0x01;                                // LUICLR: unit attentions are per I_T nexus
       break;
     default: {
       std::vector<unsigned char> codes = typePageCodes();

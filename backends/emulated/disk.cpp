@@ -166,6 +166,15 @@ bool Disk::shapeOf(const unsigned char* cdb, Shape& s) const {
     case 0x55:  // MODE SELECT(10)
       s = {10, QXScsi::dataOut_c, getBe16(cdb + 7)};
       return true;
+    case 0x2E:  // WRITE AND VERIFY(10)
+      s = {10, QXScsi::dataOut_c, static_cast<unsigned long>(extentOf(cdb).blocks * block_)};
+      return true;
+    case 0x4D:  // LOG SENSE
+      s = {10, QXScsi::dataIn_c, getBe16(cdb + 7)};
+      return true;
+    case 0xA3:  // MAINTENANCE IN: REPORT TARGET PORT GROUPS, REPORT SUPPORTED OPERATION CODES
+      s = {12, QXScsi::dataIn_c, (cdb[1] & 0x1F) == 0x0A || (cdb[1] & 0x1F) == 0x0C ? getBe32(cdb + 6) : 0u};
+      return true;
     case 0x5E:  // PERSISTENT RESERVE IN
       s = {10, QXScsi::dataIn_c, getBe16(cdb + 7)};
       return true;
@@ -205,6 +214,15 @@ void Disk::run(Exchange& x) {
     case 0x15:
     case 0x55:
       return modeSelect(x);
+    case 0x2E:
+      if (units_[x.lun()].stopped) return x.fail(Sense(notReady_c, 0x04, 0x02));
+      return writeAndVerify(x);
+    case 0x4D:
+      return logSense(x);
+    case 0xA3:
+      if ((x.cdb()[1] & 0x1F) == 0x0A) return reportTargetPortGroups(x);
+      if ((x.cdb()[1] & 0x1F) == 0x0C) return reportSupportedOperationCodes(x);
+      return x.invalidField(1, 4);
     case 0x5E:
       return persistentReserveIn(x);
     case 0x5F:

@@ -22,7 +22,8 @@ namespace qxscsi::backends::emulated {
 // writes and syncs 0Ch/00h). Also MODE SENSE/SELECT(6/10) with pages 01h, 08h, 0Ah
 // and 1Ch, PERSISTENT RESERVE IN/OUT (with RESERVATION CONFLICT for the other initiators as each
 // reservation type has it) and, with ua=1, MODE PARAMETERS CHANGED for the other initiators and
-// the reservation unit attentions.
+// the reservation unit attentions; LOG SENSE (pages 00h, 02h, 03h, 0Dh, 10h, 2Fh), REPORT
+// TARGET PORT GROUPS, REPORT SUPPORTED OPERATION CODES and WRITE AND VERIFY(10).
 class Disk : public Device {
  public:
   static constexpr unsigned maxCscdDescriptors_c = 8;
@@ -58,7 +59,7 @@ class Disk : public Device {
  protected:
   bool shapeOf(const unsigned char* cdb, Shape& shape) const override;
   void run(Exchange& x) override;
-  unsigned char inquiryByte5() const override { return 0x08; }  // 3PC
+  unsigned char inquiryByte5() const override { return 0x18; }  // TPGS 01b (implicit), 3PC
   std::vector<unsigned char> typePageCodes() const override { return {0xB0, 0xB1, 0xB2}; }
   std::vector<unsigned char> typePage(unsigned char code, unsigned lun) const override;
 
@@ -100,6 +101,10 @@ class Disk : public Device {
   void modeSense(Exchange& x);
   void modeSelect(Exchange& x);
   std::vector<unsigned char> modePage(unsigned lun, unsigned char code, unsigned pc) const;
+  void logSense(Exchange& x);
+  void reportSupportedOperationCodes(Exchange& x);
+  void reportTargetPortGroups(Exchange& x);
+  void writeAndVerify(Exchange& x);
   void persistentReserveIn(Exchange& x);
   void persistentReserveOut(Exchange& x);
   // True, with status RESERVATION CONFLICT given, when the unit's reservation bars `x`.

@@ -52,6 +52,7 @@ struct DiskState {
   };
   std::vector<Unit> units;
 
+  bool operator==(const DiskState& o) const { return units == o.units; }
   std::vector<unsigned char> encode() const;
   // Fills `out` from `bytes`; false with a readable `error` (and `out` untouched) when the bytes
   // are truncated, damaged, of another version or hold a page the disk does not have.

@@ -256,7 +256,7 @@ TEST_F(EngineBlockTest, StoppedUnitIsNotReadyUntilStarted) {
 TEST_F(EngineBlockTest, BlockVpdPagesByteForByte) {
   CommandResult o = in(*device, {0x12, 1, 0x00, 0, 255, 0}, buffer, 255);
   EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + o.transferred),
-            (Bytes{0x00, 0x00, 0x00, 0x06, 0x00, 0x80, 0x83, 0xB0, 0xB1, 0xB2}));
+            (Bytes{0x00, 0x00, 0x00, 0x07, 0x00, 0x80, 0x83, 0x86, 0xB0, 0xB1, 0xB2}));
   Bytes limits(64, 0);
   limits[1] = 0xB0;
   limits[3] = 0x3C;
@@ -278,7 +278,7 @@ TEST_F(EngineBlockTest, BlockVpdPagesByteForByte) {
   auto tape = makeDevice("emulated:tape");
   EXPECT_EQ(in(*tape, {0x12, 1, 0xB0, 0, 255, 0}, buffer, 255).sense, senseWith(0x05, 0x24, 0x00, 2));
   o = in(*tape, {0x12, 1, 0x00, 0, 255, 0}, buffer, 255);
-  EXPECT_EQ(o.transferred, 7u);
+  EXPECT_EQ(o.transferred, 8u);  // 00h, 80h, 83h, 86h
 }
 
 }  // namespace

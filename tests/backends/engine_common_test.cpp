@@ -21,7 +21,7 @@ TEST_F(EngineCommonTest, StandardInquiryDataByteForByte) {
   EXPECT_EQ(o.status, 0);
   EXPECT_TRUE(o.sense.empty());
   EXPECT_EQ(o.transferred, 36u);
-  Bytes expected = {0x00, 0x00, 0x05, 0x12, 31, 0x08, 0x00, 0x00};
+  Bytes expected = {0x00, 0x00, 0x05, 0x12, 31, 0x18, 0x00, 0x00};  // TPGS 01b, 3PC
   for (char c : std::string("QXSCSI  EMULATED DISK   0100"))
     expected.push_back(static_cast<unsigned char>(c));
   EXPECT_EQ(buffer, expected);
@@ -44,8 +44,8 @@ TEST_F(EngineCommonTest, InquiryAllocationZeroMovesNothing) {
 
 TEST_F(EngineCommonTest, VpdSupportedPagesAndSerialNumber) {
   in(*disk, {0x12, 1, 0x00, 0, 64, 0}, buffer, 64);
-  EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 10),
-            (Bytes{0x00, 0x00, 0x00, 0x06, 0x00, 0x80, 0x83, 0xB0, 0xB1, 0xB2}));  // the disk's own too
+  EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 11),
+            (Bytes{0x00, 0x00, 0x00, 0x07, 0x00, 0x80, 0x83, 0x86, 0xB0, 0xB1, 0xB2}));  // the disk's own too
   CommandResult o = in(*disk, {0x12, 1, 0x80, 0, 64, 0}, buffer, 64, 1);
   EXPECT_EQ(o.transferred, 9u);
   EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 9),

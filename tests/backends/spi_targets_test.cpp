@@ -37,7 +37,7 @@ Bytes fixedSense(unsigned char key, unsigned char asc, unsigned char ascq) {
 
 Bytes inquiryData(unsigned char type, bool removable, bool copies, const std::string& product) {
   Bytes d = {type, static_cast<unsigned char>(removable ? 0x80 : 0), 0x05, 0x12,
-             31,   static_cast<unsigned char>(copies ? 0x08 : 0),    0,    0};
+             31,   static_cast<unsigned char>(copies ? 0x18 : 0),    0,    0};  // disk: TPGS 01b, 3PC
   std::string text = "QXSCSI  " + product + std::string(16 - product.size(), ' ') + "0100";
   d.insert(d.end(), text.begin(), text.end());
   return d;

@@ -59,7 +59,7 @@ TEST_F(ToolTest, InquiryOnTheDefaultDeviceDescribesTheEmulatedDisk) {
 TEST_F(ToolTest, VpdPagesAreDecoded) {
   nlohmann::json pages = json("inquiry --vpd 0");
   EXPECT_EQ(pages["supported_pages"],
-            nlohmann::json::parse("[0,128,131,176,177,178]"));  // with the disk's B0h-B2h
+            nlohmann::json::parse("[0,128,131,134,176,177,178]"));  // with 86h and the disk's B0h-B2h
   nlohmann::json serial = json("inquiry --vpd 0x80");
   EXPECT_FALSE(serial["serial_number"].get<std::string>().empty());
   nlohmann::json ids = json("inquiry --vpd 0x83");
