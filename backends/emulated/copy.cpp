@@ -87,7 +87,7 @@ void Disk::extendedCopy(Exchange& x) {
   }
 
   // Carry the segments out in order; the first failing one ends the copy.
-  CopyStatus status;
+  HeldCopy status;
   Sense failure;
   bool failed = false;
   for (const Segment& g : segments) {
@@ -125,14 +125,17 @@ void Disk::extendedCopy(Exchange& x) {
     status.state = 0x02;
     x.fail(failure);
   }
-  if (usage == 0) units_[x.lun()].copies[listId] = status;
+  if (usage == 0) {
+    state_.units[x.lun()].copies[listId] = status;
+    persist();
+  }
 }
 
 void Disk::receiveCopyResults(Exchange& x) {
   const unsigned char* cdb = x.cdb();
   switch (cdb[1] & 0x1F) {
     case 0x00: {  // COPY STATUS
-      auto& held = units_[x.lun()].copies;
+      auto& held = state_.units[x.lun()].copies;
       auto it = held.find(cdb[2]);
       if (it == held.end()) return x.invalidField(2);
       unsigned char d[12] = {};

@@ -64,15 +64,9 @@ class Disk : public Device {
   std::vector<unsigned char> typePage(unsigned char code, unsigned lun) const override;
 
  private:
-  struct CopyStatus {
-    unsigned char state = 0x01;  // 01h completed without errors, 02h with errors
-    unsigned segments = 0;
-    uint32_t bytes = 0;
-  };
   struct Unit {
     std::unique_ptr<Medium> medium;
-    std::map<unsigned char, CopyStatus> copies;  // held results by list identifier
-    bool stopped = false;                        // by START STOP UNIT
+    bool stopped = false;  // by START STOP UNIT
   };
   // Where a block command starts and how many blocks it covers, read from its CDB.
   struct Extent {

@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "crc32.h"
 #include "wire/bytes.h"
 
 namespace qxscsi::backends::emulated {
@@ -41,15 +42,6 @@ const PageTable& pages() {
     return t;
   }();
   return table;
-}
-
-uint32_t crc32(const unsigned char* p, size_t n) {
-  uint32_t c = 0xFFFFFFFFu;
-  for (size_t i = 0; i < n; ++i) {
-    c ^= p[i];
-    for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1u)));
-  }
-  return ~c;
 }
 
 const char magic_c[] = "QXDS";
@@ -118,23 +110,35 @@ std::vector<unsigned char> DiskState::encode() const {
     out.push_back(static_cast<unsigned char>(u.savedPages.size()));
     for (const auto& [code, page] : u.savedPages) out.insert(out.end(), page.begin(), page.end());
     const Reservations& r = u.reservations;
-    out.push_back(r.aptpl ? 0x01 : 0x00);
-    if (!r.aptpl) continue;
-    out.resize(out.size() + 5);
-    putBe32(&out[out.size() - 5], r.generation);
-    out.back() = r.type;
-    putName(out, r.holder);
-    out.resize(out.size() + 2);
-    putBe16(&out[out.size() - 2], static_cast<uint32_t>(r.keys.size()));
-    for (const auto& [name, key] : r.keys) {
-      out.resize(out.size() + 8);
-      putBe64(&out[out.size() - 8], key);
-      putName(out, name);
+    out.push_back(static_cast<unsigned char>((r.aptpl ? 0x01 : 0x00) | (u.copies.empty() ? 0x00 : 0x02)));
+    if (!u.copies.empty()) {
+      out.resize(out.size() + 2);
+      putBe16(&out[out.size() - 2], static_cast<uint32_t>(u.copies.size()));
+      for (const auto& [id, c] : u.copies) {
+        out.insert(out.end(), {id, c.state, 0, 0, 0, 0, 0, 0});
+        putBe16(&out[out.size() - 6], c.segments);
+        putBe32(&out[out.size() - 4], c.bytes);
+      }
     }
+    if (r.aptpl) encodeReservations(out, r);
   }
   out.resize(out.size() + 4);
   putBe32(&out[out.size() - 4], crc32(out.data(), out.size() - 4));
   return out;
+}
+
+void DiskState::encodeReservations(std::vector<unsigned char>& out, const Reservations& r) {
+  out.resize(out.size() + 5);
+  putBe32(&out[out.size() - 5], r.generation);
+  out.back() = r.type;
+  putName(out, r.holder);
+  out.resize(out.size() + 2);
+  putBe16(&out[out.size() - 2], static_cast<uint32_t>(r.keys.size()));
+  for (const auto& [name, key] : r.keys) {
+    out.resize(out.size() + 8);
+    putBe64(&out[out.size() - 8], key);
+    putName(out, name);
+  }
 }
 
 bool DiskState::decode(const std::vector<unsigned char>& bytes, DiskState* out, std::string* error) {
@@ -169,7 +173,20 @@ bool DiskState::decode(const std::vector<unsigned char>& bytes, DiskState* out, 
       u.savedPages[head[0]] = std::move(page);
     }
     if (!in.byte(flags)) return bad(where + "truncated");
-    if (flags & 0xFE) return bad(where + "unknown flags");
+    if (flags & 0xFC) return bad(where + "unknown flags");
+    if (flags & 0x02) {
+      const unsigned char* count;
+      if (!in.take(2, count)) return bad(where + "truncated copy results");
+      const unsigned held = getBe16(count);
+      if (held == 0 || held > 256) return bad(where + std::to_string(held) + " held copy results");
+      for (unsigned i = 0; i < held; ++i) {
+        const unsigned char* c;
+        if (!in.take(8, c)) return bad(where + "truncated copy results");
+        if (c[1] != 0x01 && c[1] != 0x02) return bad(where + "copy state " + std::to_string(c[1]));
+        if (!u.copies.emplace(c[0], HeldCopy{c[1], static_cast<uint16_t>(getBe16(c + 2)), getBe32(c + 4)}).second)
+          return bad(where + "copy results of one list identifier twice");
+      }
+    }
     Reservations& r = u.reservations;
     r.aptpl = flags & 0x01;
     if (!r.aptpl) continue;

@@ -28,8 +28,18 @@ struct Reservations {
   }
 };
 
+// What RECEIVE COPY RESULTS (COPY STATUS) reports of a finished EXTENDED COPY.
+struct HeldCopy {
+  unsigned char state = 0x01;  // 01h completed without errors, 02h with errors
+  uint16_t segments = 0;       // segments processed
+  uint32_t bytes = 0;          // bytes moved
+  bool operator==(const HeldCopy& o) const {
+    return state == o.state && segments == o.segments && bytes == o.bytes;
+  }
+};
+
 // A disk's kept state, per logical unit: the saved values of its mode pages (each page whole,
-// from its page code byte) and its persistent reservations.
+// from its page code byte), its persistent reservations and the results of its finished copies.
 //
 // encode() layout, all integers big-endian:
 //   0  4  "QXDS"
@@ -37,7 +47,9 @@ struct Reservations {
 //   5  2  number of logical units U
 //   then U times:
 //      1  number of saved pages P, then P pages as MODE SENSE returns them (code, length L, L bytes)
-//      1  flags: bit 0 APTPL; the reservations follow only when it is set
+//      1  flags: bit 0 APTPL: the reservations follow; bit 1: held copy results follow
+//      [2 number of held results C (1-256), then C times: 1 list identifier, 1 copy state (01h or
+//       02h), 2 segments processed, 4 bytes moved]
 //      [4 generation, 1 type, 1 holder name length H, H bytes,
 //       2 number of registrations R, then R times: 8 key, 1 name length N, N bytes]
 //   4  CRC-32 (IEEE 802.3, as zlib computes it) of all the bytes before it
@@ -46,8 +58,9 @@ struct DiskState {
   struct Unit {
     std::map<unsigned char, std::vector<unsigned char>> savedPages;
     Reservations reservations;
+    std::map<unsigned char, HeldCopy> copies;  // by list identifier
     bool operator==(const Unit& o) const {
-      return savedPages == o.savedPages && reservations == o.reservations;
+      return savedPages == o.savedPages && reservations == o.reservations && copies == o.copies;
     }
   };
   std::vector<Unit> units;
@@ -57,6 +70,9 @@ struct DiskState {
   // Fills `out` from `bytes`; false with a readable `error` (and `out` untouched) when the bytes
   // are truncated, damaged, of another version or hold a page the disk does not have.
   static bool decode(const std::vector<unsigned char>& bytes, DiskState* out, std::string* error);
+
+ private:
+  static void encodeReservations(std::vector<unsigned char>& out, const Reservations& r);
 };
 
 // The mode pages a disk has (01h, 08h, 0Ah, 1Ch), in page code order, at their default values,

@@ -74,7 +74,7 @@ TEST(DiskStateTest, DamagedBytesAreRefusedAndLeaveTheOutputAlone) {
   cases.push_back({"three units", patched(6, 3)});
   cases.push_back({"page 0Bh", patched(8, 0x0B)});
   cases.push_back({"page length", patched(9, 0x09)});
-  cases.push_back({"flags", patched(20, 0x03)});
+  cases.push_back({"flags", patched(20, 0x04)});
   cases.push_back({"reservation type 2", patched(27, 0x02)});
   cases.push_back({"holder not registered", patched(29, 'x')});
   Bytes longer = good;
@@ -95,6 +95,39 @@ TEST(DiskStateTest, DamagedBytesAreRefusedAndLeaveTheOutputAlone) {
   std::string error;
   EXPECT_TRUE(DiskState::decode(DiskState().encode(), &none, &error)) << error;
   EXPECT_TRUE(none.units.empty());
+}
+
+TEST(DiskStateTest, HeldCopyResultsLayoutAndDamage) {
+  DiskState s;
+  s.units.resize(1);
+  s.units[0].copies[7] = HeldCopy{0x02, 3, 0x1000};
+  s.units[0].copies[9] = HeldCopy{0x01, 1, 512};
+  const Bytes expected = {'Q', 'X', 'D', 'S', 1, 0, 1, 0, 0x02, 0, 2,  // no page; copies, no APTPL
+                          7,   0x02, 0, 3, 0, 0, 0x10, 0x00,            // list 7: with errors
+                          9,   0x01, 0, 1, 0, 0, 0x02, 0x00};           // list 9
+  const Bytes got = s.encode();
+  ASSERT_EQ(got.size(), expected.size() + 4);
+  EXPECT_EQ(Bytes(got.begin(), got.end() - 4), expected);
+  DiskState back;
+  std::string error;
+  ASSERT_TRUE(DiskState::decode(got, &back, &error)) << error;
+  EXPECT_EQ(back, s);
+
+  auto patched = [&](size_t at, unsigned char v) {
+    Bytes b = got;
+    b[at] = v;
+    return resealed(b);
+  };
+  const std::pair<const char*, Bytes> cases[] = {
+      {"no results", patched(10, 0)},  {"more than were written", patched(10, 3)},
+      {"copy state 3", patched(12, 3)}, {"one list twice", patched(19, 7)},
+      {"over 256", patched(9, 0x01)}};
+  for (const auto& [what, bytes] : cases) {
+    SCOPED_TRACE(what);
+    DiskState out;
+    EXPECT_FALSE(DiskState::decode(bytes, &out, &error));
+    EXPECT_TRUE(out.units.empty());
+  }
 }
 
 }  // namespace

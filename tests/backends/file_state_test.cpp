@@ -1,4 +1,4 @@
-// A file-backed disk keeps its saved mode pages in the side file beside the image.
+// A file-backed disk keeps its saved mode pages and copy results in the side file beside the image.
 #include <fstream>
 
 #include "engine_helpers.h"
@@ -48,6 +48,24 @@ TEST(FileStateTest, SavedPagesOutliveTheProcessAndUnsavedOnesDoNot) {
     EXPECT_EQ(cachingByte2(*again, 3), c.savedAfterReopen) << "save " << c.save;
     EXPECT_EQ(cachingByte2(*again, 2), 0x04) << "defaults never change";
   }
+}
+
+TEST(FileStateTest, CopyResultsAreHeldAcrossOpenings) {
+  TempDir dir;
+  const std::string name = "emulated:disk?capacity=16&file=" + dir.file("img");
+  {
+    std::unique_ptr<Device> d = makeDevice(name);
+    const Bytes all = d->designators(0);
+    const Bytes naa(all.begin(), all.begin() + 12);
+    Bytes list = copyParameterList(5, 0, {identificationDescriptor(naa.data(), 512)},
+                                   {blockSegment(0, 0, 2, 1, 8)});
+    ASSERT_EQ(out(*d, extendedCopyCdb(static_cast<uint32_t>(list.size())), list).status, 0);
+  }
+  std::unique_ptr<Device> again = makeDevice(name);
+  Bytes b;
+  CommandResult o = in(*again, {0x84, 0, 5, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 12, 0, 0}, b, 12);
+  ASSERT_EQ(o.status, 0);
+  EXPECT_EQ(b, (Bytes{0, 0, 0, 8, 0x01, 0, 1, 0x00, 0, 0, 0x04, 0x00}));  // one segment, 1024 bytes
 }
 
 TEST(FileStateTest, ADamagedSideFileRefusesTheOpeningWithItsName) {
