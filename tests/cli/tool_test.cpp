@@ -15,6 +15,7 @@
 
 #include "cli/commands.h"
 #include "cli/output.h"
+#include "cli/vpd.h"
 
 namespace {
 
@@ -304,6 +305,27 @@ TEST_F(ToolTest, StandardCommandsGiveTheSameAnswerWithATimeout) {
     plain.erase("data_hex");
     EXPECT_EQ(plain, timed) << sub;
   }
+}
+
+}  // namespace
+
+namespace {
+
+// A SCSI name designator padded with NULs, as devices send them: the text loses the padding,
+// the hex keeps every byte.
+TEST(VpdJson, DesignatorPaddingIsDroppedFromTheTextOnly) {
+  const std::string name("naa.3222222000000F9D\0\0\0\0", 24);
+  std::vector<uint8_t> page = {0x00, 0x83, 0x00, static_cast<uint8_t>(4 + name.size()),
+                               0x03, 0x08, 0x00, static_cast<uint8_t>(name.size())};
+  page.insert(page.end(), name.begin(), name.end());
+  qxscsi::cli::Options o;
+  o.json = true;
+  qxscsi::cli::Output out(o);
+  qxscsi::cli::describeVpdPage(page.data(), page.size(), out);
+  ASSERT_EQ(out.doc()["designators"].size(), 1u) << out.doc();
+  EXPECT_EQ(out.doc()["designators"][0]["designator"], "naa.3222222000000F9D");
+  EXPECT_EQ(out.doc()["designators"][0]["designator_hex"].get<std::string>().size(), 48u);
+  EXPECT_EQ(out.doc()["page_code_hex"], "0x83");
 }
 
 }  // namespace

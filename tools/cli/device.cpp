@@ -90,7 +90,7 @@ bool listDevices(backends::Installation& installation, const std::string& scope,
     for (const std::string& a : g.addresses) portals.push_back(untrustedText(a));
     out.text() << "target " << name << (portals.empty() ? "" : "  " + portals[0])
                << (error.empty() ? "" : "  (LUNs unknown: " + error + ")") << '\n';
-    listed.push_back({{"target", name}, {"portals", portals}, {"logical_units", g.luns}, {"error", error}});
+    listed.push_back({{"target", name}, {"portals", portals}, {"logical_units", g.luns}, {"listing_error", error}});
   }
   if (!scope.empty()) out.doc()["targets"] = listed;
   return true;
