@@ -329,3 +329,32 @@ TEST(VpdJson, DesignatorPaddingIsDroppedFromTheTextOnly) {
 }
 
 }  // namespace
+
+namespace {
+
+// --trace shows the arguments of the command each subcommand sends; -vv adds the sense bytes.
+TEST_F(ToolTest, TraceAndVerbosityCoverEveryCommandSent) {
+  struct Case {
+    const char* args;
+    const char* trace;
+  } cases[] = {
+      {"tur", "TEST UNIT READY:\noperation code: 0\n"},
+      {"inquiry", "INQUIRY:\noperation code: 12\ncontrol byte: 0\ndata len: 255\ndata type: 0\n"},
+      {"inquiry --vpd 0x80", "INQUIRY (VPD):\noperation code: 12\n"},
+      {"sense", "REQUEST SENSE:\noperation code: 3\ncontrol byte: 0\ndata len: 252\n"},
+      {"luns", "REPORT LUNS:\noperation code: a0\ncontrol byte: 0\ndata len: 2052\n"},
+      {"xcopy --list /dev/null", "EXTENDED COPY:\noperation code: 83\ncontrol byte: 0\ndata len: 0\n"},
+      {"copy-results --sa 3", "RECEIVE COPY RESULTS:\noperation code: 84\ncontrol byte: 0\ndata len: 1024\n"},
+  };
+  for (const Case& c : cases) {
+    ToolRun r = run(std::string("--trace ") + c.args, true);
+    EXPECT_NE(r.out.find(c.trace), std::string::npos) << c.args << "\n" << r.out;
+  }
+  ToolRun v = run("-v raw --cdb 'ff 00 00 00 00 00'", true);
+  EXPECT_EQ(v.out.find("sense bytes:"), std::string::npos) << v.out;
+  ToolRun vv = run("-vv raw --cdb 'ff 00 00 00 00 00'", true);
+  EXPECT_NE(vv.out.find("    sense bytes: 70 00 05 00 00 00 00 0a 00 00 00 00 20 00 00 00 00 00\n"), std::string::npos)
+      << vv.out;
+}
+
+}  // namespace
