@@ -358,3 +358,47 @@ TEST_F(ToolTest, TraceAndVerbosityCoverEveryCommandSent) {
 }
 
 }  // namespace
+
+namespace {
+
+// Help at every level names every option taken there, each with its default (or that it is
+// required), the back-ends' device-name forms and the exit statuses.
+TEST_F(ToolTest, HelpAtEveryLevelListsItsOptionsDevicesAndExitStatuses) {
+  const std::vector<std::string> device = {"--param", "--address", "-t,--timeout", "--trace", "-v,--verbose",
+                                           "--json", "--hex"};
+  struct Case {
+    const char* sub;
+    std::vector<std::string> options;
+  } cases[] = {
+      {"", device},
+      {"inquiry", {"--vpd"}},
+      {"tur", {}},
+      {"sense", {}},
+      {"luns", {}},
+      {"raw", {"--cdb", "--in", "--out", "--outfile"}},
+      {"xcopy", {"--list"}},
+      {"copy-results", {"--sa", "--list-id", "--len"}},
+      {"decode-sense", {"--json", "--hex"}},
+      {"list", {"--portal", "-t,--timeout", "--json"}},
+  };
+  for (const Case& c : cases) {
+    ToolRun r = run(std::string(c.sub) + " --help");
+    EXPECT_EQ(r.status, 0) << c.sub;
+    std::vector<std::string> options = c.options;
+    const std::string sub = c.sub;
+    if (sub != "" && sub != "decode-sense" && sub != "list") options.insert(options.end(), device.begin(), device.end());
+    for (const std::string& option : options) {
+      const size_t at = r.out.find("  " + option + " ");
+      ASSERT_NE(at, std::string::npos) << sub << ": " << option << "\n" << r.out;
+      const std::string line = r.out.substr(at, r.out.find('\n', at) - at);
+      EXPECT_TRUE(line.find("default") != std::string::npos || line.find("required") != std::string::npos)
+          << sub << ": " << line;
+      EXPECT_EQ(line.find("INT:INT"), std::string::npos) << line;
+    }
+    for (const char* text : {"Device names:", "emulated:disk|tape|changer", "iscsi://", "Exit status",
+                             "50+errno", "31 options that contradict"})
+      EXPECT_NE(r.out.find(text), std::string::npos) << sub << ": " << text;
+  }
+}
+
+}  // namespace
