@@ -243,6 +243,11 @@ TEST_F(ToolTest, ListShowsEveryEmulatedDevice) {
   ASSERT_GE(j["devices"].size(), 3u);
   EXPECT_EQ(j["devices"][0]["device"], "emulated:disk");
   EXPECT_EQ(j["devices"][2]["inquiry"]["peripheral_device_type"], 8);
+  EXPECT_EQ(j["devices"][0]["adapter"], 0);
+  EXPECT_EQ(j["devices"][0]["address"], nlohmann::json::parse("[0,0,0]"));
+  ToolRun text = run("list");
+  EXPECT_NE(text.out.find("emulated:disk  disk  QXSCSI EMULATED DISK 0100  [0:0:0:0]\n"), std::string::npos)
+      << text.out;
 }
 
 TEST_F(ToolTest, TraceShowsTheLibrarysOwnTraceOfTheArguments) {

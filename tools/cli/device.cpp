@@ -131,12 +131,10 @@ int runList(DeviceSession& session, const std::string& portal, unsigned long tim
     QXScsiAddress address;
     QXScsiLunAddress lun;
     if (target.valid() && target.getScsiAddress(address) && address.toLunAddress(lun)) {
-      out.text() << "  [";
-      if (target.adapter() >= 0) {
-        out.text() << target.adapter() << ":";
-        entry["adapter"] = target.adapter();
-      }
-      out.text() << unsigned(lun.bus()) << ":" << unsigned(lun.target()) << ":" << unsigned(lun.lun()) << "]";
+      // One form for every entry: [ADAPTER:BUS:TARGET:LUN], the adapter "-" where there is none.
+      out.text() << "  [" << (target.adapter() >= 0 ? std::to_string(target.adapter()) : std::string("-")) << ":"
+                 << unsigned(lun.bus()) << ":" << unsigned(lun.target()) << ":" << unsigned(lun.lun()) << "]";
+      entry["adapter"] = target.adapter() >= 0 ? nlohmann::json(target.adapter()) : nlohmann::json(nullptr);
       entry["address"] = {lun.bus(), lun.target(), lun.lun()};
     }
     out.text() << '\n';

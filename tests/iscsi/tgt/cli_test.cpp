@@ -91,10 +91,16 @@ TEST_F(IscsiCliTest, ListPortalShowsEveryTargetAndLun) {
   nlohmann::json j = tool({"list", "--portal", tgtd->portal()}, &status);
   ASSERT_EQ(status, 0) << j.dump();
   std::map<std::string, std::vector<int>> targets;
-  for (const auto& t : j["targets"]) targets[t["target"]] = t["luns"].get<std::vector<int>>();
+  for (const auto& t : j["targets"]) targets[t["target"]] = t["logical_units"].get<std::vector<int>>();
   EXPECT_EQ(targets, (std::map<std::string, std::vector<int>>{{kDisk, {0, 1}}, {kTape, {0, 1}}}));
   std::vector<std::string> devices;
-  for (const auto& d : j["devices"]) devices.push_back(d["device"]);
+  for (const auto& d : j["devices"]) {
+    devices.push_back(d["device"]);
+    // Only that portal's devices, each with an address and no adapter.
+    EXPECT_EQ(d["device"].get<std::string>().rfind("iscsi://", 0), 0u) << d;
+    EXPECT_TRUE(d["adapter"].is_null()) << d;
+    EXPECT_EQ(d["address"].size(), 3u) << d;
+  }
   for (const std::string& url : {tgtd->url(kDisk, 1), tgtd->url(kTape, 1), tgtd->url(kDisk, 0)})
     EXPECT_NE(std::find(devices.begin(), devices.end(), url), devices.end()) << url << "\n" << j.dump();
 }
@@ -103,7 +109,7 @@ TEST_F(IscsiCliTest, ListOfAnUnreachablePortalFails) {
   int status = -1;
   nlohmann::json j = tool({"list", "--portal", "127.0.0.1:1"}, &status);
   EXPECT_EQ(status, 15);
-  EXPECT_NE(j.value("error", std::string()).find("cannot connect"), std::string::npos) << j.dump();
+  EXPECT_NE(j["error"].value("message", std::string()).find("cannot connect"), std::string::npos) << j.dump();
 }
 
 }  // namespace
