@@ -124,11 +124,11 @@ int run(int argc, char** argv, Options& o, Output& out) {
   CLI::App* cInquiry = app.add_subcommand("inquiry", "standard INQUIRY data or a VPD page");
   deviceArgument(cInquiry, o);
   cInquiry
-      ->add_option("--vpd", inquiry.vpdPage,
-                   "VPD page to read instead of the standard data: a number 0 to 255, decimal or 0x-prefixed "
-                   "hex (00h, 80h and 83h are decoded); default: none")
-      ->type_name("PAGE")
-      ->check(CLI::Range(0, 255).description(""));
+      ->add_option("--vpd", inquiry.vpdText,
+                   "VPD page to read instead of the standard data: 0 to 255 in decimal (as sg_vpd: 83 is "
+                   "decimal), 0xNN or NNh, or sv, sn, di, bl, bdc, lbpv (00h, 80h and 83h are decoded); "
+                   "default: none")
+      ->type_name("PAGE");
   CLI::App* cTur = app.add_subcommand("tur", "TEST UNIT READY");
   deviceArgument(cTur, o);
   CLI::App* cSense = app.add_subcommand("sense", "REQUEST SENSE, decoded");

@@ -407,3 +407,43 @@ TEST_F(ToolTest, HelpAtEveryLevelListsItsOptionsDevicesAndExitStatuses) {
 }
 
 }  // namespace
+
+namespace {
+
+// VPD page arguments as sg_vpd takes them; a refused page is named, with the hex hint where a
+// decimal text reads as a decoded page.
+TEST(VpdArgument, FormsAndAbbreviations) {
+  struct Case {
+    const char* text;
+    int page;  // -1: refused
+  } cases[] = {{"0", 0},     {"131", 0x83}, {"83", 83},    {"0x83", 0x83}, {"0X83", 0x83}, {"83h", 0x83},
+               {"b0H", 0xb0}, {"255", 255},  {"0xff", 255}, {"sv", 0},      {"sn", 0x80},   {"di", 0x83},
+               {"bl", 0xb0}, {"bdc", 0xb1}, {"lbpv", 0xb2}, {"256", -1},    {"0x100", -1},  {"100h", -1},
+               {"", -1},     {"-1", -1},    {"0x", -1},    {"h", -1},      {"8 3", -1},    {"DI", -1},
+               {"99999999999", -1}};
+  for (const Case& c : cases) {
+    int page = -7;
+    std::string error;
+    const bool ok = qxscsi::cli::parseVpdPage(c.text, page, error);
+    EXPECT_EQ(ok, c.page >= 0) << "'" << c.text << "' " << error;
+    if (ok) {
+      EXPECT_EQ(page, c.page) << c.text;
+    } else {
+      EXPECT_NE(error.find("--vpd"), std::string::npos) << c.text;
+    }
+  }
+}
+
+TEST_F(ToolTest, ARefusedVpdPageIsNamedWithAHexHint) {
+  ToolRun decimal = run("inquiry --vpd 83");
+  EXPECT_EQ(decimal.status, 5) << decimal.out;
+  EXPECT_NE(decimal.out.find("refused VPD page 53h (decimal 83); plain numbers are decimal: for page 83h give 0x83"),
+            std::string::npos)
+      << decimal.out;
+  ToolRun hex = run("inquiry --vpd 0x99");
+  EXPECT_NE(hex.out.find("refused VPD page 99h (decimal 153)\n"), std::string::npos) << hex.out;
+  EXPECT_EQ(json("inquiry --vpd di")["page_code_hex"], "0x83");
+  EXPECT_EQ(run("inquiry --vpd 0x1ff", true).status, 1);
+}
+
+}  // namespace
