@@ -223,7 +223,15 @@ int run(int argc, char** argv, Options& o, Output& out) {
   int status = exitOther;
   QXScsiTarget* target = session.open(o.device, params, out, status, o.address);
   if (target == nullptr) return out.finish(status);
-  out.setTarget(target);
+  out.setFactsSource([target](Output::Facts& facts) {
+    qxscsi::backends::CommandFacts seen;
+    if (!qxscsi::backends::lastCommand(*target, seen)) return false;
+    facts.transferred = seen.transferred;
+    facts.residual = seen.residual;
+    facts.overflow = seen.overflow;
+    facts.milliseconds = static_cast<double>(seen.duration.count()) / 1e6;
+    return true;
+  });
 
   if (cInquiry->parsed())
     status = runInquiry(*target, inquiry, out);
