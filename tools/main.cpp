@@ -1,6 +1,7 @@
 // qxscsi: sends the library's SCSI commands to any device name the back-ends take.
 #include <CLI/CLI.hpp>
 
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 
@@ -23,8 +24,10 @@ void deviceArgument(CLI::App* sub, Options& o) {
 // (`device`) and those for the output (`output`).
 void commonOptions(CLI::App* a, Options& o, std::string& timeoutText, bool device, bool output) {
   if (device) {
-    a->add_option("--param", o.params,
-                  "a target parameter NAME=VALUE for the opening (repeatable); default: none")
+    // Given before the subcommand and after it, both count: each occurrence adds to the one list.
+    a->add_option_function<std::vector<std::string>>(
+         "--param", [&o](const std::vector<std::string>& v) { o.params.insert(o.params.end(), v.begin(), v.end()); },
+         "a target parameter NAME=VALUE for the opening (repeatable); default: none")
         ->type_name("NAME=VALUE");
     a->add_option("--address", o.address,
                   "BUS:TARGET:LUN (each a number 0 to 255) of the device behind an adapter name //./scsiN:; "
@@ -35,7 +38,7 @@ void commonOptions(CLI::App* a, Options& o, std::string& timeoutText, bool devic
                   "it); default: the library's own (10 s, 300 s for EXTENDED COPY)")
         ->type_name("SECONDS");
     a->add_flag("--trace", o.trace, "print the library's trace of each command's arguments to stderr; default: off");
-    a->add_flag("-v,--verbose", o.verbose,
+    a->add_flag_function("-v,--verbose", [&o](std::int64_t n) { o.verbose += static_cast<int>(n); },
                 "print the CDB, direction, length, timeout, bytes transferred and time to stderr; twice: also "
                 "the sense bytes; default: off");
   }

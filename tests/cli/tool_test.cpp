@@ -132,6 +132,8 @@ TEST_F(ToolTest, BadInputIsRefusedWithOneLineAndAStatus) {
       {"decode-sense 0x", 1, "without digits"},
       {"bogus-command", 1, ""},
       {"tur --param novalue", 1, "NAME=VALUE"},
+      {"--param novalue tur --param a=b", 1, "NAME=VALUE"},  // both places count
+      {"--param a=b tur --param novalue", 1, "NAME=VALUE"},
 #ifdef QXSCSI_TOOL_HAS_SG  // the back-end that takes adapter names
       {"inquiry //./scsi0:", 31, "needs --address"},
       {"tur /dev/qxscsi-no-such-node", 52, "cannot open"},
@@ -357,6 +359,8 @@ TEST_F(ToolTest, TraceAndVerbosityCoverEveryCommandSent) {
   }
   ToolRun v = run("-v raw --cdb 'ff 00 00 00 00 00'", true);
   EXPECT_EQ(v.out.find("sense bytes:"), std::string::npos) << v.out;
+  ToolRun split = run("-v raw -v --cdb 'ff 00 00 00 00 00'", true);  // -v before and after: twice
+  EXPECT_NE(split.out.find("    sense bytes: "), std::string::npos) << split.out;
   ToolRun vv = run("-vv raw --cdb 'ff 00 00 00 00 00'", true);
   EXPECT_NE(vv.out.find("    sense bytes: 70 00 05 00 00 00 00 0a 00 00 00 00 20 00 00 00 00 00\n"), std::string::npos)
       << vv.out;
