@@ -95,6 +95,20 @@ seed("cli_sense", "sks_progress", [0, 0x70, 0, 0x02, 0, 0, 0, 0, 10, 0, 0, 0, 0,
 seed("cli_sense", "hex_text", b"\x01" + b"70 00 05 00 00 00 00 0a 00 00 00 00 24 00 00 c0 00 02")
 seed("cli_sense", "hex_text_descriptor", b"\x01" + b"72:05:24:00:00:00:00:08:02:06:00:00:c0:00:01:00")
 
+# cli_answer: selector (even: standard INQUIRY data; odd: a VPD page, 1 mod 4 forcing page 00h,
+# 80h or 83h into byte 1), then the answer's bytes.
+INQUIRY = bytes([0, 0, 5, 2, 31, 0, 0, 0]) + b"QXSCSI  EMULATED DISK   0100"
+seed("cli_answer", "inquiry_36", b"\x00" + INQUIRY)
+seed("cli_answer", "inquiry_short_18", b"\x00" + INQUIRY[:18])
+seed("cli_answer", "inquiry_bad_text", b"\x00" + INQUIRY[:8] + b"\xff\x01\x1b[2J\xc3" + b"\x00" * 23)
+seed("cli_answer", "vpd_00", [3, 0, 0, 0, 3, 0, 0x80, 0x83])
+seed("cli_answer", "vpd_80_padded", b"\x07" + bytes([0, 0x80, 0, 6]) + b"SN\x00\x00  ")
+seed("cli_answer", "vpd_83", b"\x0b" + bytes([0, 0x83, 0, 32, 0x01, 0x03, 0, 8, 0x30, 1, 2, 3, 4, 5, 6, 7,
+                                                0x03, 0x08, 0, 16]) + b"naa.3222" + b"\x00" * 8)
+seed("cli_answer", "vpd_83_runs_past", [11, 0, 0x83, 0, 12, 0x02, 0x01, 0, 200, 0x41, 0x42])
+seed("cli_answer", "vpd_b0", [3, 0, 0xB0, 0, 4, 1, 2, 3, 4])
+seed("cli_answer", "empty_page", [1])
+
 
 def main():
     for target, seeds in SEEDS.items():

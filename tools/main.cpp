@@ -1,6 +1,7 @@
 // qxscsi: sends the library's SCSI commands to any device name the back-ends take.
 #include <CLI/CLI.hpp>
 
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 
@@ -16,7 +17,58 @@ using namespace qxscsi::cli;
 namespace {
 
 void deviceArgument(CLI::App* sub, Options& o) {
-  sub->add_option("DEVICE", o.device, "device name (default emulated:disk)");
+  sub->add_option("DEVICE", o.device, "device name (forms below); default: emulated:disk")->type_name("NAME");
+}
+
+// The options every subcommand takes where it is named, as well as before it: those for a device
+// (`device`) and those for the output (`output`).
+void commonOptions(CLI::App* a, Options& o, std::string& timeoutText, bool device, bool output) {
+  if (device) {
+    // Given before the subcommand and after it, both count: each occurrence adds to the one list.
+    a->add_option_function<std::vector<std::string>>(
+         "--param", [&o](const std::vector<std::string>& v) { o.params.insert(o.params.end(), v.begin(), v.end()); },
+         "a target parameter NAME=VALUE for the opening (repeatable); default: none")
+        ->type_name("NAME=VALUE");
+    a->add_option("--address", o.address,
+                  "BUS:TARGET:LUN (each a number 0 to 255) of the device behind an adapter name //./scsiN:; "
+                  "required with such a name and refused with any other")
+        ->type_name("B:T:L");
+    a->add_option("-t,--timeout", timeoutText,
+                  "seconds for each command sent, a whole number 1 to 86400 (the opening is not bounded by "
+                  "it); default: the library's own (10 s, 300 s for EXTENDED COPY)")
+        ->type_name("SECONDS");
+    a->add_flag("--trace", o.trace, "print the library's trace of each command's arguments to stderr; default: off");
+    a->add_flag_function("-v,--verbose", [&o](std::int64_t n) { o.verbose += static_cast<int>(n); },
+                "print the CDB, direction, length, timeout, bytes transferred and time to stderr; twice: also "
+                "the sense bytes; default: off");
+  }
+  if (output) {
+    a->add_flag("--json", o.json, "print one JSON document on stdout instead of text; default: off");
+    a->add_flag("--hex", o.hex, "hex dump of the data that arrived; default: off");
+  }
+}
+
+// The end of every help text: device-name forms (from the back-ends) and exit statuses.
+std::string helpFooter() {
+  std::string text = "\nDevice names:";
+  std::unique_ptr<qxscsi::backends::Installation> installation = qxscsi::backends::install();
+  if (installation)
+    for (const std::string& form : installation->nameSyntax()) text += "\n  " + form;
+  text +=
+      "\n\nExit status (as the sg3_utils tool paired with each subcommand):\n"
+      "  0 good (also RECOVERED ERROR, except for raw)\n"
+      "  1 bad option or value, found before anything was sent\n"
+      "  2 not ready    3 medium or hardware error    5 illegal request    6 unit attention\n"
+      "  7 data protect    9 invalid command operation code    10 copy aborted    11 aborted command\n"
+      "  14 miscompare    20 CHECK CONDITION with NO SENSE    21 recovered error (raw only)\n"
+      "  22 LBA out of range    24 reservation conflict    25 condition met    26 busy\n"
+      "  27 task set full    28 ACA active    29 task aborted    40 protection information error\n"
+      "  15 cannot open or use the device or a file (no operating-system error number)\n"
+      "  31 options that contradict each other or the device name\n"
+      "  33 the command timed out\n"
+      "  50+errno the device node could not be opened (52 no such file, 63 permission, 66 busy)\n"
+      "  97 the answer failed sanity checks    98 other sense    99 anything else\n";
+  return text;
 }
 
 }  // namespace
@@ -64,28 +116,22 @@ int run(int argc, char** argv, Options& o, Output& out) {
   std::vector<std::string> senseHex;
 
   CLI::App app{"qxscsi: send SCSI commands to disks, tapes and medium changers", "qxscsi"};
-  std::string forms = "\nDevice names:";
-  for (const auto& backend : qxscsi::backends::builtinBackends())
-    for (const std::string& form : backend->nameSyntax()) forms += "\n  " + form;
-  app.footer(forms);
+  // Asked for only when help is shown: the back-ends are set up for it then.
+  app.footer([] { return helpFooter(); });
   app.set_version_flag("--version", std::string("qxscsi ") + QXSCSI_TOOL_VERSION);
   app.require_subcommand(1);
   app.fallthrough();
-  app.add_option("--param", o.params, "target parameter NAME=VALUE (repeatable)");
-  app.add_option("--address", o.address, "BUS:TARGET:LUN of the device behind an adapter name //./scsiN:");
-  app.add_option(
-      "-t,--timeout", timeoutText,
-      "timeout in seconds (1 to 86400) for each command sent and each network step of list --portal; "
-      "default: the library's own (10 s, 300 s for EXTENDED COPY)");
-  app.add_flag("--json", o.json, "print one JSON document on stdout");
-  app.add_flag("--hex", o.hex, "hex dump of returned data");
-  app.add_flag("--trace", o.trace, "print the library's trace of the argument object to stderr");
-  app.add_flag("-v,--verbose", o.verbose, "more output (repeatable)");
+  app.get_formatter()->column_width(34);
+  commonOptions(&app, o, timeoutText, true, true);
 
   CLI::App* cInquiry = app.add_subcommand("inquiry", "standard INQUIRY data or a VPD page");
   deviceArgument(cInquiry, o);
-  cInquiry->add_option("--vpd", inquiry.vpdPage, "VPD page code (0x00, 0x80, 0x83, ...)")
-      ->check(CLI::Range(0, 255));
+  cInquiry
+      ->add_option("--vpd", inquiry.vpdText,
+                   "VPD page to read instead of the standard data: 0 to 255 in decimal (as sg_vpd: 83 is "
+                   "decimal), 0xNN or NNh, or sv, sn, di, bl, bdc, lbpv (00h, 80h and 83h are decoded); "
+                   "default: none")
+      ->type_name("PAGE");
   CLI::App* cTur = app.add_subcommand("tur", "TEST UNIT READY");
   deviceArgument(cTur, o);
   CLI::App* cSense = app.add_subcommand("sense", "REQUEST SENSE, decoded");
@@ -93,28 +139,55 @@ int run(int argc, char** argv, Options& o, Output& out) {
   CLI::App* cLuns = app.add_subcommand("luns", "REPORT LUNS");
   deviceArgument(cLuns, o);
   CLI::App* cRaw = app.add_subcommand("raw", "any CDB given in hex, sent through cmdCall");
-  cRaw->add_option("--cdb", raw.cdbHex, "CDB in hex, e.g. \"12 00 00 00 24 00\"")->required();
+  cRaw->add_option("--cdb", raw.cdbHex, "the CDB: 1 to 16 bytes in hex, e.g. \"12 00 00 00 24 00\"; required")
+      ->type_name("HEX")
+      ->required();
   deviceArgument(cRaw, o);
-  cRaw->add_option("--in", raw.inLength, "read LEN bytes from the device")
-      ->check(CLI::Range(0L, 16L * 1024 * 1024));
-  cRaw->add_option("--out", raw.outFile, "send the bytes of FILE to the device");
-  cRaw->add_option("--outfile", raw.saveFile, "write the bytes that arrive (only those) to FILE, not to stdout");
+  cRaw->add_option("--in", raw.inLength,
+                   "read up to LEN bytes from the device (a whole number, 0 to 16777216); default: no data in")
+      ->type_name("LEN")
+      ->check(CLI::Range(0L, 16L * 1024 * 1024).description(""));
+  cRaw->add_option("--out", raw.outFile, "send the bytes of FILE to the device; default: no data out")
+      ->type_name("FILE");
+  cRaw->add_option("--outfile", raw.saveFile,
+                   "write the bytes that arrive (only those) to FILE instead of a hex dump; needs --in; default: none")
+      ->type_name("FILE");
   CLI::App* cXcopy = app.add_subcommand("xcopy", "EXTENDED COPY with a parameter list from a file");
-  cXcopy->add_option("--list", listFile, "file holding the parameter list")->required();
+  cXcopy->add_option("--list", listFile, "file holding the parameter list (at most 16 MiB); required")
+      ->type_name("FILE")
+      ->required();
   deviceArgument(cXcopy, o);
   CLI::App* cResults = app.add_subcommand("copy-results", "RECEIVE COPY RESULTS");
   deviceArgument(cResults, o);
   cResults
-      ->add_option("--sa", results.serviceAction, "service action (0 copy status, 3 operating parameters)")
-      ->check(CLI::Range(0, 31));
-  cResults->add_option("--list-id", results.listIdentifier, "list identifier")->check(CLI::Range(0, 255));
-  cResults->add_option("--len", results.allocationLength, "allocation length")
-      ->check(CLI::Range(0UL, 16UL * 1024 * 1024));
+      ->add_option("--sa", results.serviceAction,
+                   "service action, a whole number 0 to 31 (0 copy status, 3 operating parameters); default: 0")
+      ->type_name("NUMBER")
+      ->check(CLI::Range(0, 31).description(""));
+  cResults->add_option("--list-id", results.listIdentifier, "list identifier, a whole number 0 to 255; default: 0")
+      ->type_name("NUMBER")
+      ->check(CLI::Range(0, 255).description(""));
+  cResults
+      ->add_option("--len", results.allocationLength,
+                   "allocation length in bytes, a whole number 0 to 16777216; default: 1024")
+      ->type_name("LEN")
+      ->check(CLI::Range(0UL, 16UL * 1024 * 1024).description(""));
   CLI::App* cDecode =
       app.add_subcommand("decode-sense", "decode sense bytes given in hex (arguments or stdin)");
-  cDecode->add_option("HEX", senseHex, "sense bytes in hex");
+  cDecode->add_option("HEX", senseHex, "sense bytes in hex; default: read from standard input");
   CLI::App* cList = app.add_subcommand("list", "the devices the back-ends can see");
-  cList->add_option("--portal", portal, "also list the targets and LUNs of an iSCSI portal HOST[:PORT]");
+  cList->add_option("--portal", portal,
+                    "list only the targets and LUNs of the iSCSI portal HOST[:PORT] (port default 3260); "
+                    "default: the devices each back-end finds by itself")
+      ->type_name("HOST[:PORT]");
+  for (CLI::App* sub : {cInquiry, cTur, cSense, cLuns, cRaw, cXcopy, cResults})
+    commonOptions(sub, o, timeoutText, true, true);
+  commonOptions(cDecode, o, timeoutText, false, true);
+  for (CLI::App* sub : app.get_subcommands({})) sub->footer([] { return helpFooter(); });
+  commonOptions(cList, o, timeoutText, false, true);
+  cList->add_option("-t,--timeout", timeoutText,
+                    "seconds for each network step of --portal, a whole number 1 to 86400; default: 10")
+      ->type_name("SECONDS");
 
   try {
     app.parse(argc, argv);
@@ -153,7 +226,15 @@ int run(int argc, char** argv, Options& o, Output& out) {
   int status = exitOther;
   QXScsiTarget* target = session.open(o.device, params, out, status, o.address);
   if (target == nullptr) return out.finish(status);
-  out.setTarget(target);
+  out.setFactsSource([target](Output::Facts& facts) {
+    qxscsi::backends::CommandFacts seen;
+    if (!qxscsi::backends::lastCommand(*target, seen)) return false;
+    facts.transferred = seen.transferred;
+    facts.residual = seen.residual;
+    facts.overflow = seen.overflow;
+    facts.milliseconds = static_cast<double>(seen.duration.count()) / 1e6;
+    return true;
+  });
 
   if (cInquiry->parsed())
     status = runInquiry(*target, inquiry, out);

@@ -15,6 +15,7 @@
 
 #include "cli/commands.h"
 #include "cli/output.h"
+#include "cli/vpd.h"
 
 namespace {
 
@@ -131,6 +132,8 @@ TEST_F(ToolTest, BadInputIsRefusedWithOneLineAndAStatus) {
       {"decode-sense 0x", 1, "without digits"},
       {"bogus-command", 1, ""},
       {"tur --param novalue", 1, "NAME=VALUE"},
+      {"--param novalue tur --param a=b", 1, "NAME=VALUE"},  // both places count
+      {"--param a=b tur --param novalue", 1, "NAME=VALUE"},
 #ifdef QXSCSI_TOOL_HAS_SG  // the back-end that takes adapter names
       {"inquiry //./scsi0:", 31, "needs --address"},
       {"tur /dev/qxscsi-no-such-node", 52, "cannot open"},
@@ -242,6 +245,11 @@ TEST_F(ToolTest, ListShowsEveryEmulatedDevice) {
   ASSERT_GE(j["devices"].size(), 3u);
   EXPECT_EQ(j["devices"][0]["device"], "emulated:disk");
   EXPECT_EQ(j["devices"][2]["inquiry"]["peripheral_device_type"], 8);
+  EXPECT_EQ(j["devices"][0]["adapter"], 0);
+  EXPECT_EQ(j["devices"][0]["address"], nlohmann::json::parse("[0,0,0]"));
+  ToolRun text = run("list");
+  EXPECT_NE(text.out.find("emulated:disk  disk  QXSCSI EMULATED DISK 0100  [0:0:0:0]\n"), std::string::npos)
+      << text.out;
 }
 
 TEST_F(ToolTest, TraceShowsTheLibrarysOwnTraceOfTheArguments) {
@@ -304,6 +312,142 @@ TEST_F(ToolTest, StandardCommandsGiveTheSameAnswerWithATimeout) {
     plain.erase("data_hex");
     EXPECT_EQ(plain, timed) << sub;
   }
+}
+
+}  // namespace
+
+namespace {
+
+// A SCSI name designator padded with NULs, as devices send them: the text loses the padding,
+// the hex keeps every byte.
+TEST(VpdJson, DesignatorPaddingIsDroppedFromTheTextOnly) {
+  const std::string name("naa.3222222000000F9D\0\0\0\0", 24);
+  std::vector<uint8_t> page = {0x00, 0x83, 0x00, static_cast<uint8_t>(4 + name.size()),
+                               0x03, 0x08, 0x00, static_cast<uint8_t>(name.size())};
+  page.insert(page.end(), name.begin(), name.end());
+  qxscsi::cli::Options o;
+  o.json = true;
+  qxscsi::cli::Output out(o);
+  qxscsi::cli::describeVpdPage(page.data(), page.size(), out);
+  ASSERT_EQ(out.doc()["designators"].size(), 1u) << out.doc();
+  EXPECT_EQ(out.doc()["designators"][0]["designator"], "naa.3222222000000F9D");
+  EXPECT_EQ(out.doc()["designators"][0]["designator_hex"].get<std::string>().size(), 48u);
+  EXPECT_EQ(out.doc()["page_code_hex"], "0x83");
+}
+
+}  // namespace
+
+namespace {
+
+// --trace shows the arguments of the command each subcommand sends; -vv adds the sense bytes.
+TEST_F(ToolTest, TraceAndVerbosityCoverEveryCommandSent) {
+  struct Case {
+    const char* args;
+    const char* trace;
+  } cases[] = {
+      {"tur", "TEST UNIT READY:\noperation code: 0\n"},
+      {"inquiry", "INQUIRY:\noperation code: 12\ncontrol byte: 0\ndata len: 255\ndata type: 0\n"},
+      {"inquiry --vpd 0x80", "INQUIRY (VPD):\noperation code: 12\n"},
+      {"sense", "REQUEST SENSE:\noperation code: 3\ncontrol byte: 0\ndata len: 252\n"},
+      {"luns", "REPORT LUNS:\noperation code: a0\ncontrol byte: 0\ndata len: 2052\n"},
+      {"xcopy --list /dev/null", "EXTENDED COPY:\noperation code: 83\ncontrol byte: 0\ndata len: 0\n"},
+      {"copy-results --sa 3", "RECEIVE COPY RESULTS:\noperation code: 84\ncontrol byte: 0\ndata len: 1024\n"},
+  };
+  for (const Case& c : cases) {
+    ToolRun r = run(std::string("--trace ") + c.args, true);
+    EXPECT_NE(r.out.find(c.trace), std::string::npos) << c.args << "\n" << r.out;
+  }
+  ToolRun v = run("-v raw --cdb 'ff 00 00 00 00 00'", true);
+  EXPECT_EQ(v.out.find("sense bytes:"), std::string::npos) << v.out;
+  ToolRun split = run("-v raw -v --cdb 'ff 00 00 00 00 00'", true);  // -v before and after: twice
+  EXPECT_NE(split.out.find("    sense bytes: "), std::string::npos) << split.out;
+  ToolRun vv = run("-vv raw --cdb 'ff 00 00 00 00 00'", true);
+  EXPECT_NE(vv.out.find("    sense bytes: 70 00 05 00 00 00 00 0a 00 00 00 00 20 00 00 00 00 00\n"), std::string::npos)
+      << vv.out;
+}
+
+}  // namespace
+
+namespace {
+
+// Help at every level names every option taken there, each with its default (or that it is
+// required), the back-ends' device-name forms and the exit statuses.
+TEST_F(ToolTest, HelpAtEveryLevelListsItsOptionsDevicesAndExitStatuses) {
+  const std::vector<std::string> device = {"--param", "--address", "-t,--timeout", "--trace", "-v,--verbose",
+                                           "--json", "--hex"};
+  struct Case {
+    const char* sub;
+    std::vector<std::string> options;
+  } cases[] = {
+      {"", device},
+      {"inquiry", {"--vpd"}},
+      {"tur", {}},
+      {"sense", {}},
+      {"luns", {}},
+      {"raw", {"--cdb", "--in", "--out", "--outfile"}},
+      {"xcopy", {"--list"}},
+      {"copy-results", {"--sa", "--list-id", "--len"}},
+      {"decode-sense", {"--json", "--hex"}},
+      {"list", {"--portal", "-t,--timeout", "--json"}},
+  };
+  for (const Case& c : cases) {
+    ToolRun r = run(std::string(c.sub) + " --help");
+    EXPECT_EQ(r.status, 0) << c.sub;
+    std::vector<std::string> options = c.options;
+    const std::string sub = c.sub;
+    if (sub != "" && sub != "decode-sense" && sub != "list") options.insert(options.end(), device.begin(), device.end());
+    for (const std::string& option : options) {
+      const size_t at = r.out.find("  " + option + " ");
+      ASSERT_NE(at, std::string::npos) << sub << ": " << option << "\n" << r.out;
+      const std::string line = r.out.substr(at, r.out.find('\n', at) - at);
+      EXPECT_TRUE(line.find("default") != std::string::npos || line.find("required") != std::string::npos)
+          << sub << ": " << line;
+      EXPECT_EQ(line.find("INT:INT"), std::string::npos) << line;
+    }
+    for (const char* text : {"Device names:", "emulated:disk|tape|changer", "iscsi://", "Exit status",
+                             "50+errno", "31 options that contradict"})
+      EXPECT_NE(r.out.find(text), std::string::npos) << sub << ": " << text;
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// VPD page arguments as sg_vpd takes them; a refused page is named, with the hex hint where a
+// decimal text reads as a decoded page.
+TEST(VpdArgument, FormsAndAbbreviations) {
+  struct Case {
+    const char* text;
+    int page;  // -1: refused
+  } cases[] = {{"0", 0},     {"131", 0x83}, {"83", 83},    {"0x83", 0x83}, {"0X83", 0x83}, {"83h", 0x83},
+               {"b0H", 0xb0}, {"255", 255},  {"0xff", 255}, {"sv", 0},      {"sn", 0x80},   {"di", 0x83},
+               {"bl", 0xb0}, {"bdc", 0xb1}, {"lbpv", 0xb2}, {"256", -1},    {"0x100", -1},  {"100h", -1},
+               {"", -1},     {"-1", -1},    {"0x", -1},    {"h", -1},      {"8 3", -1},    {"DI", -1},
+               {"99999999999", -1}};
+  for (const Case& c : cases) {
+    int page = -7;
+    std::string error;
+    const bool ok = qxscsi::cli::parseVpdPage(c.text, page, error);
+    EXPECT_EQ(ok, c.page >= 0) << "'" << c.text << "' " << error;
+    if (ok) {
+      EXPECT_EQ(page, c.page) << c.text;
+    } else {
+      EXPECT_NE(error.find("--vpd"), std::string::npos) << c.text;
+    }
+  }
+}
+
+TEST_F(ToolTest, ARefusedVpdPageIsNamedWithAHexHint) {
+  ToolRun decimal = run("inquiry --vpd 83");
+  EXPECT_EQ(decimal.status, 5) << decimal.out;
+  EXPECT_NE(decimal.out.find("refused VPD page 53h (decimal 83); plain numbers are decimal: for page 83h give 0x83"),
+            std::string::npos)
+      << decimal.out;
+  ToolRun hex = run("inquiry --vpd 0x99");
+  EXPECT_NE(hex.out.find("refused VPD page 99h (decimal 153)\n"), std::string::npos) << hex.out;
+  EXPECT_EQ(json("inquiry --vpd di")["page_code_hex"], "0x83");
+  EXPECT_EQ(run("inquiry --vpd 0x1ff", true).status, 1);
 }
 
 }  // namespace

@@ -170,10 +170,10 @@ TEST_F(HostileToolTest, OnlyTheBytesThatArrivedAreDecodedAndContradictionsAreRep
   run = tool({"--json", "luns", "emulated:disk?luns=3&hostile=lengths"});
   const nlohmann::json doc = nlohmann::json::parse(run.out, nullptr, false);
   ASSERT_FALSE(doc.is_discarded()) << run.out;
-  EXPECT_EQ(doc["luns"].size(), doc["luns_listed"].get<size_t>());
-  EXPECT_LE(doc["luns_listed"].get<size_t>(), 3u);
-  EXPECT_EQ(doc["data_in"]["residual_known"], true);
-  EXPECT_LT(doc["data_in"]["received"].get<size_t>(), doc["data_in"]["requested"].get<size_t>());
+  EXPECT_EQ(doc["logical_units"].size(), doc["logical_units_listed"].get<size_t>());
+  EXPECT_LE(doc["logical_units_listed"].get<size_t>(), 3u);
+  EXPECT_EQ(doc["command"]["data_in"]["residual_known"], true);
+  EXPECT_LT(doc["command"]["data_in"]["received"].get<size_t>(), doc["command"]["data_in"]["requested"].get<size_t>());
 }
 
 TEST_F(HostileToolTest, ToolLeaksNothingAndTouchesNoMemoryItDoesNotOwnUnderValgrind) {

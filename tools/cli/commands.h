@@ -12,7 +12,7 @@ class QXScsiTarget;
 namespace qxscsi::cli {
 
 struct InquiryOptions {
-  int vpdPage = -1;  // -1: standard inquiry data
+  std::string vpdText;  // --vpd PAGE as given; empty: standard inquiry data
 };
 
 struct RawOptions {

@@ -103,7 +103,7 @@ bool listDevices(backends::Installation& installation, const std::string& scope,
     for (const std::string& a : g.addresses) portals.push_back(untrustedText(a));
     out.text() << "target " << name << (portals.empty() ? "" : "  " + portals[0])
                << (error.empty() ? "" : "  (LUNs unknown: " + error + ")") << '\n';
-    listed.push_back({{"target", name}, {"portals", portals}, {"logical_units", g.luns}, {"error", error}});
+    listed.push_back({{"target", name}, {"portals", portals}, {"logical_units", g.luns}, {"listing_error", error}});
   }
   if (!scope.empty()) out.doc()["targets"] = listed;
   return true;
@@ -144,12 +144,10 @@ int runList(DeviceSession& session, const std::string& portal, unsigned long tim
     QXScsiAddress address;
     QXScsiLunAddress lun;
     if (target.valid() && target.getScsiAddress(address) && address.toLunAddress(lun)) {
-      out.text() << "  [";
-      if (target.adapter() >= 0) {
-        out.text() << target.adapter() << ":";
-        entry["adapter"] = target.adapter();
-      }
-      out.text() << unsigned(lun.bus()) << ":" << unsigned(lun.target()) << ":" << unsigned(lun.lun()) << "]";
+      // One form for every entry: [ADAPTER:BUS:TARGET:LUN], the adapter "-" where there is none.
+      out.text() << "  [" << (target.adapter() >= 0 ? std::to_string(target.adapter()) : std::string("-")) << ":"
+                 << unsigned(lun.bus()) << ":" << unsigned(lun.target()) << ":" << unsigned(lun.lun()) << "]";
+      entry["adapter"] = target.adapter() >= 0 ? nlohmann::json(target.adapter()) : nlohmann::json(nullptr);
       entry["address"] = {lun.bus(), lun.target(), lun.lun()};
     }
     out.text() << '\n';

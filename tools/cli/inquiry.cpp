@@ -24,7 +24,7 @@ std::string field(const uint8_t* data, size_t length, size_t from, size_t to) {
   return untrustedText(data + from, to - from);
 }
 
-int vpdInquiry(QXScsiTarget& target, int page, Output& out) {
+int vpdInquiry(QXScsiTarget& target, int page, const std::string& text, Output& out) {
   const uint16_t length = 4096;
   std::vector<uint8_t> buffer(length, 0);
   unsigned char cdb[6];
@@ -39,6 +39,11 @@ int vpdInquiry(QXScsiTarget& target, int page, Output& out) {
   Record rec = send(target, out.options(), request);
   if (!rec) return out.commandFailure("INQUIRY (VPD)", target);
   int status = out.commandOutcome(*rec);
+  if (status == exitIllegalRequest) {
+    const std::string hint = vpdRefusalHint(text, page);
+    out.text() << hint << '\n';
+    out.doc()["hint"] = hint;
+  }
   if (rec->scsiStatus() != 0) return status;
   const size_t got = out.received(length);
   std::string problem;
@@ -106,7 +111,12 @@ void describeStandardInquiry(const uint8_t* d, size_t n, Output& out) {
 }
 
 int runInquiry(QXScsiTarget& target, const InquiryOptions& o, Output& out) {
-  if (o.vpdPage >= 0) return vpdInquiry(target, o.vpdPage, out);
+  if (!o.vpdText.empty()) {
+    int page = 0;
+    std::string error;
+    if (!parseVpdPage(o.vpdText, page, error)) return out.fail(error, exitSyntax);
+    return vpdInquiry(target, page, o.vpdText, out);
+  }
   unsigned char buffer[255] = {};
   unsigned char cdb[6];
   wire::inquiryCdb(cdb, false, 0, sizeof buffer);

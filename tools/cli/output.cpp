@@ -8,7 +8,6 @@
 #include "cli/exit_status.h"
 #include "cli/hex.h"
 #include "cli/sense_report.h"
-#include "qxscsi/backends/install.h"
 #include "qxscsi/commands.h"
 #include "qxscsi/target.h"
 #include "wire/status.h"
@@ -52,8 +51,8 @@ const char* directionName(int direction) {
 }  // namespace
 
 size_t Output::received(size_t size) {
-  backends::CommandFacts facts;
-  if (target_ == nullptr || !backends::lastCommand(*target_, facts)) {
+  Facts facts;
+  if (!facts_ || !facts_(facts)) {
     text() << "residual unknown: taking all " << size << " bytes of the buffer as received\n";
     doc_["command"]["data_in"] = {{"requested", size}, {"received", size}, {"residual_known", false}};
     return size;
@@ -91,10 +90,10 @@ int Output::commandOutcome(const QXScsiCmd& record, Completion completion) {
     record.getCmdData(data, dataLength, direction);
     std::cerr << "    cdb: " << spacedHex(cdb, cdbLength) << "\n    " << directionName(direction) << ", " << dataLength
               << " bytes, timeout " << record.timeout() << " s\n";
-    backends::CommandFacts facts;
-    if (target_ != nullptr && backends::lastCommand(*target_, facts)) {
+    Facts facts;
+    if (facts_ && facts_(facts)) {
       char ms[32];
-      std::snprintf(ms, sizeof ms, "%.3f", static_cast<double>(facts.duration.count()) / 1e6);
+      std::snprintf(ms, sizeof ms, "%.3f", facts.milliseconds);
       std::cerr << "    transferred: " << facts.transferred << " bytes, residual " << facts.residual
                 << (facts.overflow ? " (overflow)" : "") << ", " << ms << " ms\n";
     } else {

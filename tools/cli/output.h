@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <iostream>
 #include <string>
 
@@ -41,8 +42,16 @@ class Output {
   // Returned data: hex dump in text with --hex, and a hex string in JSON.
   void data(const uint8_t* bytes, size_t length);
 
-  // The target whose commands are reported (borrowed; set once it is open).
-  void setTarget(const QXScsiTarget* target) { target_ = target; }
+  // What the last command moved, as its back-end saw it.
+  struct Facts {
+    unsigned long transferred = 0;
+    unsigned long residual = 0;
+    bool overflow = false;
+    double milliseconds = 0;
+  };
+  // Where the facts of the last command come from (set once the device is open): false when the
+  // back-end keeps none. Without a source the residual is unknown.
+  void setFactsSource(std::function<bool(Facts&)> source) { facts_ = std::move(source); }
   // Bytes of a data-in buffer of `size` that arrived with the last command, from the back-end's
   // facts (doc()["data_in"]); the whole buffer, with a line saying so, when it keeps none.
   size_t received(size_t size);
@@ -52,7 +61,7 @@ class Output {
 
  private:
   const Options& options_;
-  const QXScsiTarget* target_ = nullptr;
+  std::function<bool(Facts&)> facts_;
   nlohmann::json doc_ = nlohmann::json::object();
 };
 

@@ -64,4 +64,71 @@ void describeVpdPage(const uint8_t* page, size_t length, Output& out) {
   }
 }
 
+namespace {
+
+struct Abbreviation {
+  const char* text;
+  int page;
+};
+
+const Abbreviation abbreviations_c[] = {{"sv", 0x00}, {"sn", 0x80}, {"di", 0x83},
+                                        {"bl", 0xb0}, {"bdc", 0xb1}, {"lbpv", 0xb2}};
+
+bool digits(const std::string& text, int base, int& value) {
+  if (text.empty() || text.size() > 4) return false;
+  int v = 0;
+  for (char c : text) {
+    int d;
+    if (c >= '0' && c <= '9')
+      d = c - '0';
+    else if (base == 16 && c >= 'a' && c <= 'f')
+      d = c - 'a' + 10;
+    else if (base == 16 && c >= 'A' && c <= 'F')
+      d = c - 'A' + 10;
+    else
+      return false;
+    v = v * base + d;
+  }
+  value = v;
+  return true;
+}
+
+}  // namespace
+
+bool parseVpdPage(const std::string& text, int& page, std::string& error) {
+  for (const Abbreviation& a : abbreviations_c) {
+    if (text == a.text) {
+      page = a.page;
+      return true;
+    }
+  }
+  int value = -1;
+  bool ok;
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
+    ok = digits(text.substr(2), 16, value);
+  else if (text.size() > 1 && (text.back() == 'h' || text.back() == 'H'))
+    ok = digits(text.substr(0, text.size() - 1), 16, value);
+  else
+    ok = digits(text, 10, value);
+  if (!ok || value > 255) {
+    error = "--vpd: expected a page 0 to 255 (decimal, 0xNN or NNh) or one of sv, sn, di, bl, bdc, lbpv, not '" +
+            text + "'";
+    return false;
+  }
+  page = value;
+  return true;
+}
+
+std::string vpdRefusalHint(const std::string& text, int page) {
+  std::string hint = "the device refused VPD page " + hex2(static_cast<unsigned>(page)) + " (decimal " +
+                     std::to_string(page) + ")";
+  int asHex = -1;
+  int asDecimal = -1;
+  if (digits(text, 10, asDecimal) && digits(text, 16, asHex) && asHex != asDecimal && asHex <= 255) {
+    for (const Abbreviation& a : abbreviations_c)
+      if (a.page == asHex) return hint + "; plain numbers are decimal: for page " + hex2(asHex) + " give 0x" + text;
+  }
+  return hint;
+}
+
 }  // namespace qxscsi::cli

@@ -124,7 +124,7 @@ TEST_F(ScriptedTargetToolTest, LoginErrorWithANonUtf8ChapNameIsValidJson) {
   EXPECT_EQ(r.status, 15) << r.output;  // cannot open
   nlohmann::json j = r.json();
   ASSERT_TRUE(j.is_object()) << r.output;
-  std::string error = j.value("error", std::string());
+  std::string error = j["error"].value("message", std::string());
   EXPECT_NE(error.find("Wrong CHAP targetname"), std::string::npos) << error;
   EXPECT_EQ(r.output.find('\xff'), std::string::npos);  // never the raw byte on a terminal
 }

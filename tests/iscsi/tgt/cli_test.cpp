@@ -120,12 +120,18 @@ TEST_F(IscsiCliTest, ListPortalShowsEveryTargetAndLun) {
   nlohmann::json j = tool({"list", "--portal", tgtd->portal()}, &status);
   ASSERT_EQ(status, 0) << j.dump();
   std::map<std::string, std::vector<int>> targets;
-  for (const auto& t : j["targets"]) targets[t["target"]] = t["luns"].get<std::vector<int>>();
+  for (const auto& t : j["targets"]) targets[t["target"]] = t["logical_units"].get<std::vector<int>>();
   // Without CHAP the protected targets are listed, their LUNs not.
   EXPECT_EQ(targets, (std::map<std::string, std::vector<int>>{
                          {kDisk, {0, 1}}, {kTape, {0, 1}}, {kLocked, {}}, {kMutual, {}}}));
   std::vector<std::string> devices;
-  for (const auto& d : j["devices"]) devices.push_back(d["device"]);
+  for (const auto& d : j["devices"]) {
+    devices.push_back(d["device"]);
+    // Only that portal's devices, each with an address and no adapter.
+    EXPECT_EQ(d["device"].get<std::string>().rfind("iscsi://", 0), 0u) << d;
+    EXPECT_TRUE(d["adapter"].is_null()) << d;
+    EXPECT_EQ(d["address"].size(), 3u) << d;
+  }
   for (const std::string& url : {tgtd->url(kDisk, 1), tgtd->url(kTape, 1), tgtd->url(kDisk, 0)})
     EXPECT_NE(std::find(devices.begin(), devices.end(), url), devices.end()) << url << "\n" << j.dump();
 }
@@ -134,7 +140,7 @@ TEST_F(IscsiCliTest, ListOfAnUnreachablePortalFails) {
   int status = -1;
   nlohmann::json j = tool({"list", "--portal", "127.0.0.1:1"}, &status);
   EXPECT_EQ(status, 15);
-  EXPECT_NE(j.value("error", std::string()).find("cannot connect"), std::string::npos) << j.dump();
+  EXPECT_NE(j["error"].value("message", std::string()).find("cannot connect"), std::string::npos) << j.dump();
 }
 
 // Statuses: 0 success, 15 the opening failed (authentication failure, error -12).
@@ -148,7 +154,7 @@ TEST_F(IscsiCliTest, OneWayChapFromTheUrlNeverShowsThePassword) {
   nlohmann::json j = tool({"inquiry", chapUrl("alice", kOneWay, kLocked)}, &status);
   EXPECT_EQ(j.value("device", std::string()), chapUrl("alice", "***", kLocked)) << j.dump();
   j = tool({"inquiry", chapUrl("alice", kWrong, kLocked)}, &status);
-  EXPECT_NE(j.value("error", std::string()).find("alice%***@"), std::string::npos) << j.dump();
+  EXPECT_NE(j["error"].value("message", std::string()).find("alice%***@"), std::string::npos) << j.dump();
 }
 
 TEST_F(IscsiCliTest, ChapFromParametersAndEnvironment) {
@@ -222,7 +228,7 @@ TEST_F(IscsiCliTest, ListOfASilentPortalEndsAtTheTimeout) {
   double took = secondsSince(start);
   EXPECT_EQ(status, 15) << j.dump();
   EXPECT_LT(took, 3.0);
-  EXPECT_NE(j.value("error", std::string()).find("did not finish"), std::string::npos) << j.dump();
+  EXPECT_NE(j["error"].value("message", std::string()).find("did not finish"), std::string::npos) << j.dump();
 }
 
 }  // namespace

@@ -1,0 +1,104 @@
+#!/usr/bin/python3
+"""Runs the built qxscsi with --json for every subcommand, failures included, and checks that each
+run prints exactly one JSON document that the schema in schema/ accepts and whose exit_status is
+the process's. Usage: json_schema_check.py TOOL SCHEMA"""
+import json
+import os
+import subprocess
+import sys
+import tempfile
+
+import jsonschema
+
+LIST_FILE = os.path.join(tempfile.gettempdir(), "qxscsi_schema_check_list.bin")
+
+# (arguments, expected exit status)
+CASES = [
+    (["inquiry"], 0),
+    (["inquiry", "emulated:tape"], 0),
+    (["inquiry", "--vpd", "0"], 0),
+    (["inquiry", "--vpd", "0x80"], 0),
+    (["inquiry", "--vpd", "0x83"], 0),
+    (["inquiry", "--vpd", "0xb0"], 0),
+    (["inquiry", "--vpd", "0x99"], 5),
+    (["inquiry", "emulated:disk?hostile=lengths"], 0),
+    (["inquiry", "--vpd", "0x83", "emulated:disk?hostile=lengths"], 97),
+    (["-t", "3", "inquiry"], 0),
+    (["tur"], 0),
+    (["tur", "emulated:disk?hostile=busy"], 26),
+    (["tur", "emulated:disk?hostile=sense255"], 11),
+    (["tur", "emulated:disk?hostile=sense0"], 98),
+    (["-t", "2", "tur", "emulated:disk?hostile=timeout"], 33),
+    (["sense"], 0),
+    (["sense", "emulated:changer"], 0),
+    (["luns", "emulated:disk?luns=3"], 0),
+    (["-t", "5", "luns", "emulated:disk?luns=3"], 0),
+    (["luns", "emulated:disk?hostile=lengths&luns=4"], 0),
+    (["raw", "--cdb", "12 00 00 00 ff 00", "--in", "255"], 0),
+    (["raw", "--cdb", "ff 00 00 00 00 00"], 9),
+    (["raw", "--cdb", "28 00 ff ff ff ff 00 00 01 00", "--in", "512"], 22),
+    (["raw", "--cdb", "zz"], 1),
+    (["raw", "--cdb", "12 00 00 00 24 00", "--in", "36", "--out", "/dev/null"], 31),
+    (["raw", "--cdb", "12 00 00 00 24 00"], 1),
+    (["raw"], 1),
+    (["xcopy", "--list", LIST_FILE], 0),
+    (["xcopy", "--list", "/nonexistent/list"], 15),
+    (["copy-results", "--sa", "3"], 0),
+    (["copy-results"], 5),
+    (["decode-sense", "70 00 05 00 00 00 00 0a 00 00 00 00 24 00 00 c0 00 02"], 0),
+    (["decode-sense", "f2 06 29 00 00 00 00 0c 00 0a 80 00 00 00 00 00 de ad be ef 00 00"], 0),
+    (["decode-sense", "0x"], 1),
+    (["list"], 0),
+    (["list", "--portal", "127.0.0.1:1"], 15),
+    (["tur", "no-such-device"], 15),
+    (["tur", ""], 1),
+    (["tur", "/dev/qxscsi-no-such-node"], 52),
+    (["--address", "0:0:0", "tur"], 31),
+    (["--param", "novalue", "tur"], 1),
+    (["-t", "0", "tur"], 1),
+    (["bogus-subcommand"], 1),
+    (["inquiry", "--no-such-option"], 1),
+    ([], 1),
+]
+
+
+def main():
+    tool, schema_path = sys.argv[1], sys.argv[2]
+    with open(schema_path) as f:
+        schema = json.load(f)
+    jsonschema.Draft202012Validator.check_schema(schema)
+    validator = jsonschema.Draft202012Validator(schema)
+    with open(LIST_FILE, "wb"):
+        pass  # an empty parameter list: EXTENDED COPY with nothing to do
+    failures = 0
+    for args, expected in CASES:
+        run = subprocess.run([tool, "--json"] + args, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
+        where = " ".join(args) or "(no arguments)"
+        try:
+            doc = json.loads(run.stdout.decode("utf-8"))  # one document, nothing around it
+        except ValueError as e:
+            print("FAIL %s: stdout is not one JSON document (%s): %r" % (where, e, run.stdout[:200]))
+            failures += 1
+            continue
+        problems = [e.message for e in validator.iter_errors(doc)]
+        if run.returncode != expected:
+            problems.append("exit %d, expected %d" % (run.returncode, expected))
+        if isinstance(doc, dict):
+            if doc.get("exit_status") != run.returncode:
+                problems.append("exit_status %r but the process exited %d" % (doc.get("exit_status"), run.returncode))
+            if "error" in doc and doc["error"].get("exit_status") != run.returncode:
+                problems.append("error.exit_status differs from the exit status")
+            if run.returncode in (1, 15, 31, 52, 97) and "error" not in doc:
+                problems.append("a failure without an error object")
+            if run.stderr and "error" not in doc:
+                problems.append("stderr has a line that the document lacks: %r" % run.stderr[:200])
+        for p in problems:
+            print("FAIL %s: %s" % (where, p))
+        failures += bool(problems)
+    os.remove(LIST_FILE)
+    print("%d of %d runs failed" % (failures, len(CASES)))
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
