@@ -29,8 +29,9 @@ if command -v qxscsi >/dev/null; then
   expect 0 "QEMU HARDDISK" inquiry "$disk"
   expect 0 "QEMU HARDDISK" --address 0:1:0 inquiry //./scsi0:
   expect 0 "QEMU CD-ROM" --address 0:2:0 inquiry //./scsi0:
-  # Nodes and adapters that are not there: 50 + ENOENT, as sg3_utils' tools exit.
-  expect 52 "error -11" --address 0:9:0 tur //./scsi0:
+  # Nodes and adapters that are not there: 50 + ENOENT, as sg3_utils' tools exit. An address
+  # without a device is found only when the command is sent: 15, no errno.
+  expect 15 "error -11" --address 0:9:0 tur //./scsi0:
   expect 31 "needs --address" tur //./scsi0:
   expect 52 "error -11" --address 0:1:0 tur //./scsi5:
   expect 52 "error -11" tur /dev/sg99
