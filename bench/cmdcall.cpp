@@ -3,12 +3,11 @@
 // its 255-byte sense buffer.
 #include <benchmark/benchmark.h>
 
-#include <cstring>
-#include <new>
 #include <typeinfo>
 
 #include "qxpattern/singleton.h"
 #include "qxscsi/qxscsi.h"
+#include "record_floor.h"
 #include "wire/cdb.h"
 #include "wire/status.h"
 
@@ -61,25 +60,8 @@ void BM_CmdCallRoundTrip(benchmark::State& state) {
 }
 BENCHMARK(BM_CmdCallRoundTrip);
 
-// The sizes are hidden from the compiler so that both zero-fills are library memset calls: with a
-// constant size the compiler inlines a string instruction that is slower here, which would raise
-// the floor.
 void BM_RecordAllocationFloor(benchmark::State& state) {
-  std::size_t recordSize = sizeof(QXScsiCmd);
-  std::size_t senseSize = 255;
-  benchmark::DoNotOptimize(recordSize);
-  benchmark::DoNotOptimize(senseSize);
-  for (auto _ : state) {
-    void* record = ::operator new(recordSize);
-    std::memset(record, 0, recordSize);
-    unsigned char* sense = new unsigned char[senseSize];
-    std::memset(sense, 0, senseSize);
-    benchmark::DoNotOptimize(record);
-    benchmark::DoNotOptimize(sense);
-    benchmark::ClobberMemory();
-    delete[] sense;
-    ::operator delete(record);
-  }
+  for (auto _ : state) qxscsi::bench::recordAllocationFloor();
 }
 BENCHMARK(BM_RecordAllocationFloor);
 
