@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "cli/commands.h"
+#include "cli/daily.h"
 #include "cli/device.h"
 #include "cli/exit_status.h"
 #include "cli/hex.h"
@@ -115,6 +116,7 @@ int run(int argc, char** argv, Options& o, Output& out) {
   cDecode->add_option("HEX", senseHex, "sense bytes in hex");
   CLI::App* cList = app.add_subcommand("list", "the devices the back-ends can see");
   cList->add_option("--portal", portal, "also list the targets and LUNs of an iSCSI portal HOST[:PORT]");
+  DailyCommands daily(app, o);  // readcap, start, sync, modes
 
   try {
     app.parse(argc, argv);
@@ -169,6 +171,8 @@ int run(int argc, char** argv, Options& o, Output& out) {
     status = runExtendedCopy(*target, listFile, out);
   else if (cResults->parsed())
     status = runCopyResults(*target, results, out);
+  else if (daily.parsed())
+    status = daily.run(*target, out);
   return out.finish(status);
 }
 

@@ -1,0 +1,44 @@
+// The daily subcommands on the command line: their options and the call of the one chosen.
+#include <CLI/CLI.hpp>
+
+#include "cli/daily.h"
+
+namespace qxscsi::cli {
+
+DailyCommands::DailyCommands(CLI::App& app, Options& common) {
+  auto device = [&common](CLI::App* sub) {
+    sub->add_option("DEVICE", common.device, "device name (default emulated:disk)");
+  };
+  readcap_ = app.add_subcommand("readcap", "READ CAPACITY(10), or (16) with --long or when (10) cannot tell");
+  device(readcap_);
+  readcap_->add_flag("-l,--long", readcapOptions_.longForm,
+                     "READ CAPACITY(16): protection, provisioning and physical block exponent (default: (10))");
+
+  start_ = app.add_subcommand("start", "START STOP UNIT: start (default), stop, load or eject");
+  device(start_);
+  start_->add_flag("--stop", startOptions_.stop, "stop the unit");
+  start_->add_flag("--load", startOptions_.load, "load the medium and start");
+  start_->add_flag("--eject", startOptions_.eject, "stop and eject the medium");
+  start_->add_flag("-i,--immed", startOptions_.immediate, "return before the unit has finished (default: wait)");
+
+  sync_ = app.add_subcommand("sync", "SYNCHRONIZE CACHE(10), or (16) when --lba or --count need it");
+  device(sync_);
+  sync_->add_option("--lba", syncOptions_.lba, "first logical block, a whole number (default 0)");
+  sync_->add_option("--count", syncOptions_.count,
+                    "number of blocks, a whole number (default 0: from the LBA to the end of the medium)");
+  sync_->add_flag("-i,--immed", syncOptions_.immediate, "return before the cache is written (default: wait)");
+  modes_ = nullptr;
+}
+
+bool DailyCommands::parsed() const {
+  return readcap_->parsed() || start_->parsed() || sync_->parsed() || (modes_ && modes_->parsed());
+}
+
+int DailyCommands::run(QXScsiTarget& target, Output& out) const {
+  if (readcap_->parsed()) return runReadCapacity(target, readcapOptions_, out);
+  if (start_->parsed()) return runStartStop(target, startOptions_, out);
+  if (sync_->parsed()) return runSynchronizeCache(target, syncOptions_, out);
+  return exitOther;
+}
+
+}  // namespace qxscsi::cli
