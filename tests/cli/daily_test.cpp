@@ -168,3 +168,126 @@ TEST(DailyTool, StartAndSyncSendTheBitsAsked) {
 }
 
 }  // namespace
+
+namespace {
+
+struct ModeRun {
+  Options options;
+  Output out{options};
+  std::string problem;
+  ModeRun(const std::vector<uint8_t>& bytes, bool six, unsigned asked, size_t allocation = 4096) {
+    options.json = true;
+    problem = describeModeData(bytes.data(), bytes.size(), six, asked, allocation, out);
+  }
+};
+
+// MODE SENSE(10) answer of a disk: long LBA descriptor, Caching page with WCE and a short NCS
+// field cut by the page length, and a vendor page 00h.
+const std::vector<uint8_t> captured10 = {
+    0x00, 0x28, 0x00, 0x90, 0x01, 0x00, 0x00, 0x10,                                // header: WP, LONGLBA
+    0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0, 0, 0, 0, 0x00, 0x00, 0x10, 0x00,  // 2^32 blocks of 4096
+    0x88, 0x0a, 0x04, 0x00, 0xff, 0xff, 0x00, 0x00, 0x12, 0x34, 0x00, 0x00,        // Caching, 12 bytes
+    0x00, 0x04, 0xde, 0xad, 0xbe, 0xef,                                            // vendor page 00h
+};
+
+TEST(ModeDataDecode, HeaderDescriptorAndPagesComeFromTheirBytes) {
+  ModeRun r(captured10, false, 0x3f);
+  ASSERT_EQ(r.problem, "");
+  nlohmann::json& d = r.out.doc();
+  EXPECT_EQ(d["mode_data_length"], 42);
+  EXPECT_EQ(d["medium_type"], 0);
+  EXPECT_EQ(d["write_protect"], true);
+  EXPECT_EQ(d["long_lba"], true);
+  ASSERT_EQ(d["block_descriptors"].size(), 1u);
+  EXPECT_EQ(d["block_descriptors"][0]["logical_block_count_hex"], "0x100000000");
+  EXPECT_EQ(d["block_descriptors"][0]["logical_block_length"], 4096);
+  ASSERT_EQ(d["pages"].size(), 2u);
+  nlohmann::json& caching = d["pages"][0];
+  EXPECT_EQ(caching["page_code_hex"], "0x08");
+  EXPECT_EQ(caching["parameters_saveable"], true);
+  EXPECT_EQ(caching["fields"]["write_cache_enable"], 1);
+  EXPECT_EQ(caching["fields"]["read_cache_disable"], 0);
+  EXPECT_EQ(caching["fields"]["disable_prefetch_transfer_length"], 0xffff);
+  EXPECT_EQ(caching["fields"]["maximum_prefetch"], 0x1234);
+  EXPECT_EQ(caching["fields"]["maximum_prefetch_ceiling"], 0);
+  EXPECT_FALSE(caching["fields"].contains("force_sequential_write"));  // byte 12 is past this page
+  nlohmann::json& vendor = d["pages"][1];
+  EXPECT_FALSE(vendor.contains("fields"));
+  EXPECT_FALSE(vendor.contains("name"));
+  EXPECT_EQ(vendor["data_hex"], "0004deadbeef");
+}
+
+TEST(ModeDataDecode, AnswersThatContradictThemselvesAreRefused) {
+  struct Case {
+    const char* what;
+    std::vector<uint8_t> bytes;
+    bool six;
+    unsigned asked;
+    const char* problem;
+  } cases[] = {
+      {"header cut", {0x00, 0x06, 0x00}, false, 0x3f, "3 bytes arrived"},
+      {"length past arrival", {0x0b, 0x00, 0x00, 0x00, 0x08, 0x02}, true, 0x3f, "claims 12 bytes, 6 arrived"},
+      {"descriptor past end", {0x05, 0x00, 0x00, 0x08, 0, 0}, true, 0x3f, "block descriptor length 8 runs past"},
+      {"descriptor of 4", {0x07, 0x00, 0x00, 0x04, 0, 0, 0, 0}, true, 0x3f, "not a multiple of 8"},
+      {"page past end", {0x07, 0x00, 0x00, 0x00, 0x08, 0x12, 0, 0}, true, 0x3f, "page at byte 4 runs past"},
+      {"other page", {0x07, 0x00, 0x00, 0x00, 0x01, 0x02, 0, 0}, true, 0x08, "page 0x08 asked, page 0x01 answered"},
+  };
+  for (const Case& k : cases) {
+    ModeRun r(k.bytes, k.six, k.asked, 252);
+    EXPECT_NE(r.problem.find(k.problem), std::string::npos) << k.what << ": " << r.problem;
+    EXPECT_FALSE(r.out.doc().contains("pages")) << k.what;
+  }
+  // Cut by our own allocation length: the whole pages are shown and the cut one is not.
+  std::vector<uint8_t> cut(captured10.begin(), captured10.begin() + 30);
+  ModeRun r(cut, false, 0x3f, 30);
+  EXPECT_EQ(r.problem, "");
+  EXPECT_EQ(r.out.doc()["pages"].size(), 0u);
+  EXPECT_EQ(r.out.doc()["last_page_cut_off"], true);
+}
+
+TEST(ModePageArgument, TakesNumbersInThreeFormsAndAbbreviations) {
+  struct Case {
+    const char* text;
+    int page;
+  } cases[] = {{"8", 8},      {"0x08", 8}, {"0Ah", 10}, {"1ch", 0x1c}, {"63", 63}, {"co", 10},
+               {"all", 0x3f}, {"64", -1},  {"0x40", -1}, {"", -1},     {"0x", -1}, {"h", -1},
+               {"-1", -1},    {"8x", -1},  {"123456", -1}};
+  for (const Case& k : cases) EXPECT_EQ(parseModePage(k.text), k.page) << k.text;
+}
+
+TEST(DailyTool, ModesReadsTheEmulatedDiskPages) {
+  nlohmann::json j = toolJson("modes 'emulated:disk?capacity=4096&block=4096'");
+  EXPECT_EQ(j["command"]["cdb_hex"], "5a003f00000000100000");
+  EXPECT_EQ(j["block_descriptors"][0]["logical_block_count"], 4096);
+  EXPECT_EQ(j["block_descriptors"][0]["logical_block_length"], 4096);
+  std::vector<int> codes;
+  for (const auto& p : j["pages"]) codes.push_back(p["page_code"]);
+  EXPECT_EQ(codes, (std::vector<int>{0x01, 0x08, 0x0a, 0x1c}));
+  j = toolJson("modes --six -p ca -c changeable --dbd");
+  EXPECT_EQ(j["command"]["cdb_hex"], "1a084800fc00");
+  EXPECT_EQ(j["page_control"], "changeable");
+  EXPECT_EQ(j["block_descriptors"].size(), 0u);
+  ASSERT_EQ(j["pages"].size(), 1u);
+  EXPECT_EQ(j["pages"][0]["fields"]["write_cache_enable"], 1);  // the disk lets WCE and RCD change
+  j = toolJson("modes -p 0Ah -c default --llbaa -t 4");
+  EXPECT_EQ(j["command"]["cdb_hex"], "5a108a00000000100000");
+  EXPECT_EQ(j["command"]["timeout_seconds"], 4);
+  EXPECT_EQ(j["long_lba"], true);
+  EXPECT_EQ(j["pages"][0]["name"], "Control");
+  struct Case {
+    const char* args;
+    int status;
+  } cases[] = {
+      {"modes -p 5", 5},                                // a page the disk does not have
+      {"modes 'emulated:disk?hostile=lengths'", 97},    // mode data length claims more than arrived
+      {"modes -p 64", 1},
+      {"modes -c everything", 1},
+      {"modes --six --llbaa", 31},
+      {"modes --subpage 256", 1},
+  };
+  for (const Case& k : cases) EXPECT_EQ(toolJson(k.args, k.status)["exit_status"], k.status) << k.args;
+  ToolRun r = tool("modes -p rw");
+  EXPECT_NE(r.out.find("page 01h Read-Write error recovery: 12 bytes, PS=1\n    AWRE"), std::string::npos) << r.out;
+}
+
+}  // namespace

@@ -27,18 +27,28 @@ DailyCommands::DailyCommands(CLI::App& app, Options& common) {
   sync_->add_option("--count", syncOptions_.count,
                     "number of blocks, a whole number (default 0: from the LBA to the end of the medium)");
   sync_->add_flag("-i,--immed", syncOptions_.immediate, "return before the cache is written (default: wait)");
-  modes_ = nullptr;
+
+  modes_ = app.add_subcommand("modes", "MODE SENSE(10), or (6) with --six: one mode page or all, decoded");
+  device(modes_);
+  modes_->add_option("-p,--page", modesOptions_.page,
+                     "page: 0 to 63 as decimal, 0xNN or NNh, or rw, ca, co, ie; default all (3Fh)");
+  modes_->add_option("--subpage", modesOptions_.subpage, "subpage code, 0 to 255 (default 0; FFh: all)");
+  modes_->add_option("-c,--control", modesOptions_.control,
+                     "page control: current, changeable, default or saved (default current)");
+  modes_->add_flag("-6,--six", modesOptions_.six, "MODE SENSE(6) (default: MODE SENSE(10))");
+  modes_->add_flag("-d,--dbd", modesOptions_.disableBlockDescriptors, "no block descriptors (default: with them)");
+  modes_->add_flag("-L,--llbaa", modesOptions_.longLba, "long LBA block descriptors accepted (MODE SENSE(10) only)");
 }
 
 bool DailyCommands::parsed() const {
-  return readcap_->parsed() || start_->parsed() || sync_->parsed() || (modes_ && modes_->parsed());
+  return readcap_->parsed() || start_->parsed() || sync_->parsed() || modes_->parsed();
 }
 
 int DailyCommands::run(QXScsiTarget& target, Output& out) const {
   if (readcap_->parsed()) return runReadCapacity(target, readcapOptions_, out);
   if (start_->parsed()) return runStartStop(target, startOptions_, out);
   if (sync_->parsed()) return runSynchronizeCache(target, syncOptions_, out);
-  return exitOther;
+  return runModeSense(target, modesOptions_, out);
 }
 
 }  // namespace qxscsi::cli
