@@ -94,6 +94,37 @@ TEST(SyncCacheCdb, TheShortFormIsUsedWhileLbaAndCountFit) {
   }
 }
 
+TEST(WholeNumberArgument, DecimalAndHexUpToTheirLimit) {
+  struct Case {
+    const char* text;
+    uint64_t max;
+    bool taken;
+    uint64_t value;
+  } cases[] = {
+      {"0", UINT64_MAX, true, 0},
+      {"18446744073709551615", UINT64_MAX, true, UINT64_MAX},
+      {"18446744073709551616", UINT64_MAX, false, 0},
+      {"99999999999999999999", UINT64_MAX, false, 0},
+      {"0xffffffffffffffff", UINT64_MAX, true, UINT64_MAX},
+      {"0x10000000000000000", UINT64_MAX, false, 0},
+      {"0X1aB", UINT64_MAX, true, 0x1ab},
+      {"4294967295", UINT32_MAX, true, UINT32_MAX},
+      {"4294967296", UINT32_MAX, false, 0},
+      {"", UINT64_MAX, false, 0},
+      {"0x", UINT64_MAX, false, 0},
+      {"-1", UINT64_MAX, false, 0},
+      {"+1", UINT64_MAX, false, 0},
+      {" 1", UINT64_MAX, false, 0},
+      {"1k", UINT64_MAX, false, 0},
+      {"0xg", UINT64_MAX, false, 0},
+  };
+  for (const Case& k : cases) {
+    uint64_t v = 7;
+    EXPECT_EQ(parseWholeNumber(k.text, k.max, v), k.taken) << k.text;
+    EXPECT_EQ(v, k.taken ? k.value : 7u) << k.text;
+  }
+}
+
 TEST(DailyTool, ReadcapShowsTheEmulatedGeometryInBothForms) {
   nlohmann::json j = toolJson("readcap 'emulated:disk?capacity=1000&block=4096'");
   EXPECT_EQ(j["command"]["cdb_hex"], "25000000000000000000");
@@ -132,6 +163,9 @@ TEST(DailyTool, StatusesOfTheDeviceBecomeExitStatuses) {
       {"sync --lba 2048 emulated:disk", 22},           // past the last LBA (2047)
       {"sync --lba 2047 --count 2 emulated:disk", 22},
       {"sync --count 4294967296", 1},                  // refused before sending
+      {"sync --lba 18446744073709551616", 1},
+      {"sync --lba 0x10000000000000000", 1},
+      {"sync --count -1", 1},
       {"start --load --eject", 31},
       {"start --stop --load", 31},
   };

@@ -32,6 +32,10 @@ struct SyncOptions {
   bool immediate = false;
 };
 
+// Reads a whole number, decimal or 0x hex, of at most `max`; false for anything else (signs,
+// spaces, overflow).
+bool parseWholeNumber(const std::string& text, uint64_t max, uint64_t& value);
+
 struct ModesOptions {
   std::string page = "0x3f";  // a number (decimal, 0xNN, NNh) or an abbreviation (rw, ca, co, ie, all)
   unsigned subpage = 0;
@@ -96,6 +100,7 @@ class DailyCommands {
   ReadCapacityOptions readcapOptions_;
   StartStopOptions startOptions_;
   SyncOptions syncOptions_;
+  std::string syncLba_, syncCount_;  // --lba and --count as typed
   ModesOptions modesOptions_;
 };
 

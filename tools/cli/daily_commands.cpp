@@ -23,9 +23,9 @@ DailyCommands::DailyCommands(CLI::App& app, Options& common) {
 
   sync_ = app.add_subcommand("sync", "SYNCHRONIZE CACHE(10), or (16) when --lba or --count need it");
   device(sync_);
-  sync_->add_option("--lba", syncOptions_.lba, "first logical block, a whole number (default 0)");
-  sync_->add_option("--count", syncOptions_.count,
-                    "number of blocks, a whole number (default 0: from the LBA to the end of the medium)");
+  sync_->add_option("--lba", syncLba_, "first logical block, decimal or 0x hex (default 0)");
+  sync_->add_option("--count", syncCount_,
+                    "number of blocks, decimal or 0x hex, at most 2^32 - 1 (default 0: from the LBA to the end)");
   sync_->add_flag("-i,--immed", syncOptions_.immediate, "return before the cache is written (default: wait)");
 
   modes_ = app.add_subcommand("modes", "MODE SENSE(10), or (6) with --six: one mode page or all, decoded");
@@ -47,7 +47,14 @@ bool DailyCommands::parsed() const {
 int DailyCommands::run(QXScsiTarget& target, Output& out) const {
   if (readcap_->parsed()) return runReadCapacity(target, readcapOptions_, out);
   if (start_->parsed()) return runStartStop(target, startOptions_, out);
-  if (sync_->parsed()) return runSynchronizeCache(target, syncOptions_, out);
+  if (sync_->parsed()) {
+    SyncOptions o = syncOptions_;
+    if (!syncLba_.empty() && !parseWholeNumber(syncLba_, UINT64_MAX, o.lba))
+      return out.fail("sync: --lba '" + syncLba_ + "': expected a whole number below 2^64", exitSyntax);
+    if (!syncCount_.empty() && !parseWholeNumber(syncCount_, UINT32_MAX, o.count))
+      return out.fail("sync: --count '" + syncCount_ + "': expected a whole number below 2^32", exitSyntax);
+    return runSynchronizeCache(target, o, out);
+  }
   return runModeSense(target, modesOptions_, out);
 }
 

@@ -14,6 +14,29 @@ constexpr unsigned char immedBit = 0x02;  // byte 1 of both forms
 
 }  // namespace
 
+bool parseWholeNumber(const std::string& text, uint64_t max, uint64_t& value) {
+  const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  const unsigned base = hex ? 16 : 10;
+  if (text.empty() || text.size() > 20 + (hex ? 2 : 0)) return false;
+  uint64_t v = 0;
+  for (size_t i = hex ? 2 : 0; i < text.size(); ++i) {
+    const char c = text[i];
+    unsigned digit;
+    if (c >= '0' && c <= '9')
+      digit = unsigned(c - '0');
+    else if (hex && c >= 'a' && c <= 'f')
+      digit = unsigned(c - 'a' + 10);
+    else if (hex && c >= 'A' && c <= 'F')
+      digit = unsigned(c - 'A' + 10);
+    else
+      return false;
+    if (v > (max - digit) / base) return false;
+    v = v * base + digit;
+  }
+  value = v;
+  return true;
+}
+
 unsigned char syncCacheCdb(const SyncOptions& o, unsigned char* cdb) {
   for (int i = 0; i < 16; ++i) cdb[i] = 0;
   cdb[1] = o.immediate ? immedBit : 0;
@@ -30,8 +53,6 @@ unsigned char syncCacheCdb(const SyncOptions& o, unsigned char* cdb) {
 }
 
 int runSynchronizeCache(QXScsiTarget& target, const SyncOptions& o, Output& out) {
-  if (o.count > 0xffffffffu)
-    return out.fail("sync: --count: at most 4294967295 blocks (0: to the end of the medium)", exitSyntax);
   unsigned char cdb[16];
   Request request;
   request.cdbLength = syncCacheCdb(o, cdb);
