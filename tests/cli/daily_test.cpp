@@ -303,6 +303,7 @@ TEST(DailyTool, ModesReadsTheEmulatedDiskPages) {
   EXPECT_EQ(j["block_descriptors"].size(), 0u);
   ASSERT_EQ(j["pages"].size(), 1u);
   EXPECT_EQ(j["pages"][0]["fields"]["write_cache_enable"], 1);  // the disk lets WCE and RCD change
+  EXPECT_EQ(toolJson("modes -p 8 -c 3")["page_control"], "saved");
   j = toolJson("modes -p 0Ah -c default --llbaa -t 4");
   EXPECT_EQ(j["command"]["cdb_hex"], "5a108a00000000100000");
   EXPECT_EQ(j["command"]["timeout_seconds"], 4);
@@ -316,6 +317,7 @@ TEST(DailyTool, ModesReadsTheEmulatedDiskPages) {
       {"modes 'emulated:disk?hostile=lengths'", 97},    // mode data length claims more than arrived
       {"modes -p 64", 1},
       {"modes -c everything", 1},
+      {"modes -c 4", 1},
       {"modes --six --llbaa", 31},
       {"modes --subpage 256", 1},
   };

@@ -34,7 +34,7 @@ DailyCommands::DailyCommands(CLI::App& app, Options& common) {
                      "page: 0 to 63 as decimal, 0xNN or NNh, or rw, ca, co, ie; default all (3Fh)");
   modes_->add_option("--subpage", modesOptions_.subpage, "subpage code, 0 to 255 (default 0; FFh: all)");
   modes_->add_option("-c,--control", modesOptions_.control,
-                     "page control: current, changeable, default or saved (default current)");
+                     "page control: current, changeable, default or saved, or 0 to 3 (default current)");
   modes_->add_flag("-6,--six", modesOptions_.six, "MODE SENSE(6) (default: MODE SENSE(10))");
   modes_->add_flag("-d,--dbd", modesOptions_.disableBlockDescriptors, "no block descriptors (default: with them)");
   modes_->add_flag("-L,--llbaa", modesOptions_.longLba, "long LBA block descriptors accepted (MODE SENSE(10) only)");

@@ -179,9 +179,11 @@ int runModeSense(QXScsiTarget& target, const ModesOptions& o, Output& out) {
     return out.fail("modes: --page '" + o.page + "': expected 0 to 63 (decimal, 0xNN or NNh) or rw, ca, co, ie, all",
                     exitSyntax);
   unsigned control = 0;
-  while (control < 4 && o.control != controls_c[control]) ++control;
+  // The names, or 0 to 3 as sg_modes -c takes them.
+  while (control < 4 && o.control != controls_c[control] && o.control != std::string(1, char('0' + control)))
+    ++control;
   if (control == 4)
-    return out.fail("modes: --control '" + o.control + "': expected current, changeable, default or saved",
+    return out.fail("modes: --control '" + o.control + "': expected current, changeable, default or saved (or 0 to 3)",
                     exitSyntax);
   if (o.subpage > 0xff) return out.fail("modes: --subpage: expected 0 to 255", exitSyntax);
   if (o.six && o.longLba) return out.fail("modes: --llbaa needs MODE SENSE(10): it excludes --six", exitContradicting);
