@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "cli/commands.h"
+#include "cli/daily.h"
 #include "cli/device.h"
 #include "cli/exit_status.h"
 #include "cli/hex.h"
@@ -180,8 +181,10 @@ int run(int argc, char** argv, Options& o, Output& out) {
                     "list only the targets and LUNs of the iSCSI portal HOST[:PORT] (port default 3260); "
                     "default: the devices each back-end finds by itself")
       ->type_name("HOST[:PORT]");
+  DailyCommands daily(app, o);  // readcap, start, sync, modes
   for (CLI::App* sub : {cInquiry, cTur, cSense, cLuns, cRaw, cXcopy, cResults})
     commonOptions(sub, o, timeoutText, true, true);
+  for (CLI::App* sub : daily.subcommands()) commonOptions(sub, o, timeoutText, true, true);
   commonOptions(cDecode, o, timeoutText, false, true);
   for (CLI::App* sub : app.get_subcommands({})) sub->footer([] { return helpFooter(); });
   commonOptions(cList, o, timeoutText, false, true);
@@ -250,6 +253,8 @@ int run(int argc, char** argv, Options& o, Output& out) {
     status = runExtendedCopy(*target, listFile, out);
   else if (cResults->parsed())
     status = runCopyResults(*target, results, out);
+  else if (daily.parsed())
+    status = daily.run(*target, out);
   return out.finish(status);
 }
 

@@ -1,0 +1,111 @@
+// The daily disk subcommands: readcap, start, sync and modes, with their decoders.
+#pragma once
+
+#include <vector>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/options.h"
+#include "cli/output.h"
+
+class QXScsiTarget;
+
+namespace CLI {
+class App;
+}
+
+namespace qxscsi::cli {
+
+struct ReadCapacityOptions {
+  bool longForm = false;  // --long: READ CAPACITY(16) from the start
+};
+
+struct StartStopOptions {
+  bool stop = false, load = false, eject = false, immediate = false;
+};
+
+struct SyncOptions {
+  uint64_t lba = 0;
+  uint64_t count = 0;  // blocks; 0: from the LBA to the end of the medium
+  bool immediate = false;
+};
+
+// Reads a whole number, decimal or 0x hex, of at most `max`; false for anything else (signs,
+// spaces, overflow).
+bool parseWholeNumber(const std::string& text, uint64_t max, uint64_t& value);
+
+struct ModesOptions {
+  std::string page = "0x3f";  // a number (decimal, 0xNN, NNh) or an abbreviation (rw, ca, co, ie, all)
+  unsigned subpage = 0;
+  std::string control = "current";  // current, changeable, default or saved
+  bool six = false;                 // MODE SENSE(6) rather than (10)
+  bool disableBlockDescriptors = false;
+  bool longLba = false;
+};
+
+// What READ CAPACITY(10) or (16) answered; `problem` is set when the bytes cannot be believed.
+struct Capacity {
+  bool sixteen = false;
+  uint64_t lastLba = 0;
+  uint32_t blockLength = 0;
+  bool protectionEnabled = false;
+  unsigned protectionType = 0;                 // P_TYPE
+  unsigned protectionIntervalExponent = 0;     // P_I_EXPONENT
+  unsigned physicalBlockExponent = 0;          // LBPPBE
+  bool provisioningManagement = false;         // LBPME
+  bool provisioningReadZeros = false;          // LBPRZ
+  unsigned lowestAlignedLba = 0;
+  std::string problem;
+};
+
+// Decodes `length` received bytes of READ CAPACITY(10) (sixteen false) or (16) data.
+Capacity decodeCapacity(const uint8_t* data, size_t length, bool sixteen);
+// True when a READ CAPACITY(10) answer says the medium needs READ CAPACITY(16).
+bool needsLongCapacity(const Capacity& c);
+// Text lines and JSON fields of a decoded capacity.
+void describeCapacity(const Capacity& c, Output& out);
+
+// SYNCHRONIZE CACHE CDB for `o`: the 10-byte form when LBA and count fit in it, else the
+// 16-byte form. Writes into cdb (16 bytes) and returns the length used.
+unsigned char syncCacheCdb(const SyncOptions& o, unsigned char* cdb);
+
+// A page argument of modes: decimal, 0xNN, NNh or an abbreviation; -1 when not a page (0-63).
+int parseModePage(const std::string& text);
+
+// Decodes `length` received bytes of MODE SENSE(6) (six) or (10) data into text and JSON.
+// `asked`: the page requested (3Fh for all), `allocation`: the allocation length sent. Returns
+// an empty string, or what contradicts itself in the answer.
+std::string describeModeData(const uint8_t* data, size_t length, bool six, unsigned asked, size_t allocation,
+                             Output& out);
+
+int runReadCapacity(QXScsiTarget& target, const ReadCapacityOptions& o, Output& out);
+int runStartStop(QXScsiTarget& target, const StartStopOptions& o, Output& out);
+int runSynchronizeCache(QXScsiTarget& target, const SyncOptions& o, Output& out);
+int runModeSense(QXScsiTarget& target, const ModesOptions& o, Output& out);
+
+// The daily subcommands on the tool's command line: registers them on `app` and runs the one chosen.
+class DailyCommands {
+ public:
+  DailyCommands(CLI::App& app, Options& common);
+  bool parsed() const;
+  // The subcommands it added to the application (owned by it).
+  std::vector<CLI::App*> subcommands() const { return {readcap_, start_, sync_, modes_}; }
+  int run(QXScsiTarget& target, Output& out) const;
+
+ private:
+  CLI::App* readcap_;
+  CLI::App* start_;
+  CLI::App* sync_;
+  CLI::App* modes_;
+  ReadCapacityOptions readcapOptions_;
+  StartStopOptions startOptions_;
+  SyncOptions syncOptions_;
+  std::string syncLba_, syncCount_;  // --lba and --count as typed
+  ModesOptions modesOptions_;
+};
+
+}  // namespace qxscsi::cli
