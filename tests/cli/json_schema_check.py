@@ -59,6 +59,20 @@ CASES = [
     (["bogus-subcommand"], 1),
     (["inquiry", "--no-such-option"], 1),
     ([], 1),
+    (["readcap"], 0),
+    (["readcap", "--long", "emulated:disk?capacity=300&block=4096"], 0),
+    (["readcap", "emulated:tape"], 9),
+    (["start", "--stop"], 0),
+    (["start", "--eject", "--immed"], 0),
+    (["start", "--load", "--stop"], 31),
+    (["sync", "--lba", "0x100000000", "--count", "8"], 22),  # SYNCHRONIZE CACHE(16) beyond the end
+    (["sync", "--lba", "8", "--count", "8"], 0),
+    (["sync", "--lba", "18446744073709551616"], 1),
+    (["modes"], 0),
+    (["modes", "-p", "ca", "-c", "changeable", "--six", "--dbd"], 0),
+    (["modes", "-p", "0x99"], 1),
+    (["modes", "--six", "emulated:tape"], 0),
+    (["modes", "emulated:changer"], 9),
 ]
 
 
