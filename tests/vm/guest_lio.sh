@@ -83,6 +83,55 @@ expect 15 "Service unavailable" tur "iscsi://127.0.0.1/$iqn:missing/0"
 expect 0 "ready" tur "iscsi://qxuser%qxsecret0123@127.0.0.1/$iqn-chap/0"
 expect 15 "error -12" tur "iscsi://qxuser%wrong-secret@127.0.0.1/$iqn-chap/0"
 expect 15 "cannot open" tur "iscsi://127.0.0.1/$iqn-chap/0"
+
+# The emulated disk beside LIO: the same commands to both.
+emulated="emulated:disk?capacity=32768"
+# answer CDB LENGTH DEVICE: the exit status and the data bytes (hex, no spaces) of a raw command.
+answer() {
+  out=$(qxscsi --json raw --cdb "$1" --in "$2" "$3" 2>/dev/null); rc=$?
+  data=$(echo "$out" | sed -n 's/.*"data_hex": "\([0-9a-f]*\)".*/\1/p' | head -n1)
+  key=$(echo "$out" | sed -n 's/.*"additional_sense_code_hex": "\(0x[0-9a-f]*\)".*/\1/p' | head -n1)
+  echo "$rc ${key:--} ${data:--}"
+}
+# compare TITLE CDB LENGTH CUT...: both answer with the same exit status and ASC, and each CUT (a
+# cut(1) character list of the data's hex) matches.
+compare() {
+  title=$1 cdb=$2 len=$3; shift 3
+  lio=$(answer "$cdb" "$len" "$url"); ours=$(answer "$cdb" "$len" "$emulated")
+  echo "\$ raw --cdb '$cdb'  ($title)"; echo "  LIO:      $lio"; echo "  emulated: $ours"
+  ok=1
+  [ "$(echo "$lio" | cut -d' ' -f1-2)" = "$(echo "$ours" | cut -d' ' -f1-2)" ] || ok=0
+  for range in "$@"; do
+    [ "$(echo "$lio" | cut -d' ' -f3 | cut -c"$range")" = "$(echo "$ours" | cut -d' ' -f3 | cut -c"$range")" ] || ok=0
+  done
+  if [ $ok -eq 0 ]; then echo "QXVM-CLI FAIL: $title differs"; failures=$((failures + 1)); fi
+}
+# peers TITLE CDB LENGTH LIO OURS: where LIO takes a shortcut of its own, each answer as it is
+# ("STATUS ASC", from answer's first two fields).
+peers() {
+  lio=$(answer "$2" "$3" "$url" | cut -d' ' -f1-2); ours=$(answer "$2" "$3" "$emulated" | cut -d' ' -f1-2)
+  echo "\$ raw --cdb '$2'  ($1)"; echo "  LIO:      $lio (want $4)"; echo "  emulated: $ours (want $5)"
+  if [ "$lio" != "$4" ] || [ "$ours" != "$5" ]; then echo "QXVM-CLI FAIL: $1"; failures=$((failures + 1)); fi
+}
+echo "== emulated disk beside LIO"
+compare "VPD 86h" "12 01 86 00 40 00" 64 1-8
+# One group (LIO lists both targets' ports in it), active/optimized.
+compare "REPORT TARGET PORT GROUPS" "a3 0a 00 00 00 00 00 00 01 00 00 00" 256 10
+compare "MODE SENSE(6), caching: data length, page length" "1a 08 08 00 ff 00" 255 1-2 11-12
+compare "READ CAPACITY(16)" "9e 10 00 00 00 00 00 00 00 00 00 00 00 20 00 00" 32 1-64
+compare "SYNCHRONIZE CACHE(10)" "35 00 00 00 00 00 00 00 00 00" 0
+compare "VERIFY(10), BYTCHK 0" "2f 00 00 00 00 00 00 00 08 00" 0
+compare "VERIFY(10) past the end" "2f 00 00 00 80 00 00 00 01 00" 0
+compare "PERSISTENT RESERVE IN, READ KEYS" "5e 00 00 00 00 00 00 00 ff 00" 255 1-16
+compare "PERSISTENT RESERVE IN, REPORT CAPABILITIES: length, type mask" "5e 02 00 00 00 00 00 00 08 00" 8 1-4 9-12
+compare "PERSISTENT RESERVE IN, service action 1Fh" "5e 1f 00 00 00 00 00 00 08 00" 8
+compare "START STOP UNIT, start, immediate" "1b 01 00 00 01 00" 0
+# LIO 6.1 has no LOG SENSE and no REPORT SUPPORTED OPERATION CODES, and takes START STOP UNIT only
+# with IMMED and START set.
+peers "LOG SENSE, supported pages" "4d 00 40 00 00 00 00 01 00 00" 256 "9 0x20" "0 -"
+peers "REPORT SUPPORTED OPERATION CODES, READ(10)" "a3 0c 01 28 00 00 00 00 01 00 00 00" 256 "9 0x20" "0 -"
+peers "START STOP UNIT, start, not immediate" "1b 00 00 00 01 00" 0 "5 0x24" "0 -"
+
 end=$(cut -d' ' -f1 /proc/uptime)
 echo "QXVM-TIMING tests=$(awk -v a="$start" -v b="$end" 'BEGIN{printf "%.2f", b - a}')s"
 [ "$failures" -eq 0 ] || exit 1
