@@ -51,6 +51,13 @@ void Exchange::send(const unsigned char* bytes, unsigned long n) {
   outcome_.beyond = had - k;
 }
 
+unsigned char* Exchange::sendInPlace(unsigned long n) {
+  if (n > expected_ || n > room_ || data_ == nullptr) return nullptr;
+  outcome_.transferred = n;
+  outcome_.beyond = 0;
+  return data_;
+}
+
 void Exchange::fail(const Sense& sense) {
   outcome_.status = statusCheckCondition;
   outcome_.sense.assign(sense.bytes().begin(), sense.bytes().end());
@@ -81,6 +88,7 @@ Device::Device(unsigned char peripheralType, const char* product, const Options&
     : peripheralType_(peripheralType),
       product_(product),
       options_(options),
+      unitAttentions_(options.number("ua") != 0),
       lastSense_(std::max<unsigned long>(1, options.number("luns"))) {}
 
 Device::~Device() = default;

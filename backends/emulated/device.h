@@ -55,6 +55,9 @@ class Exchange {
   // rest of them is counted as the overflow residual.
   void send(const unsigned char* bytes, unsigned long n);
   void send(const std::vector<unsigned char>& bytes) { send(bytes.data(), bytes.size()); }
+  // Where `n` data-in bytes may be written straight into the host's buffer, counted as sent: null
+  // when they do not all fit (the caller then sends them).
+  unsigned char* sendInPlace(unsigned long n);
 
   // CHECK CONDITION with `sense`.
   void fail(const Sense& sense);
@@ -155,6 +158,7 @@ class Device {
   unsigned char peripheralType_;
   std::string product_;
   Options options_;
+  bool unitAttentions_;                               // ua=1
   std::vector<std::vector<unsigned char>> lastSense_;  // per unit, for REQUEST SENSE
   // Pending unit attentions (ASC, ASCQ) per initiator seen, per unit, oldest first.
   std::map<std::string, std::vector<std::deque<std::pair<unsigned char, unsigned char>>>> attentions_;

@@ -287,6 +287,13 @@ void Disk::readWrite(Exchange& x, bool write) {
   } else {
     const unsigned char* bytes = medium.view(offset);
     if (!bytes) {
+      if (unsigned char* to = x.sendInPlace(n)) {  // the whole transfer fits: no copy
+        if (!medium.read(offset, to, n)) {
+          x.outcome().transferred = 0;
+          return x.fail(readError());
+        }
+        return;
+      }
       scratch_.resize(n);
       if (!medium.read(offset, scratch_.data(), n)) return x.fail(readError());
       bytes = scratch_.data();

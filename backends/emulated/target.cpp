@@ -41,6 +41,9 @@ bool EmulatedTarget::open(const char* name, bool exclusive) {
     shared->openings[lun]++;
   shared_ = std::move(shared);
   options_ = options;
+  hostility_ = Hostility::none;
+  hostilityFrom(options_.text("hostile"), hostility_);
+  initiator_ = options_.text("initiator");
   lun_ = lun;
   exclusive_ = exclusive;
   return true;
@@ -104,12 +107,9 @@ bool EmulatedTarget::executeCommand(QXScsiCmd& cmd, const QXScsiDevice&) {
   if (!shared_) return fail(cmd, notOpen_c, "no emulated device is open");
   Command command;
   if (!view(cmd, command)) return false;
-  Hostility hostility = Hostility::none;
-  hostilityFrom(options_.text("hostile"), hostility);
   Mistreatment how;
   commandStarted(command);
-  CommandResult result =
-      executeHostile(*shared_->device, targetLun(cmd), command, hostility, how, options_.text("initiator"));
+  CommandResult result = executeHostile(*shared_->device, targetLun(cmd), command, hostility_, how, initiator_);
   if (how.timedOut) return fail(cmd, commandTimeout_c, "the command timed out (hostile device)");
   if (!result.executed) return fail(cmd, invalidRequest_c, result.refusal);
   const unsigned long requested = command.direction == QXScsi::noData_c ? 0 : command.length;

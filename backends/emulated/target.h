@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "hostile.h"
 #include "implementation_base.h"
 #include "options.h"
 #include "store.h"
@@ -42,6 +43,9 @@ class EmulatedTarget : public ImplementationBase {
   std::weak_ptr<DeviceStore> store_;
   std::shared_ptr<SharedDevice> shared_;
   Options options_;
+  // Read from options_ once at opening: every command needs them.
+  Hostility hostility_ = Hostility::none;
+  std::string initiator_;
   unsigned lun_ = 0;
   bool exclusive_ = false;
   int handle_ = -1;

@@ -16,7 +16,7 @@ void Device::raiseUnitAttentionFor(const std::string& initiator, unsigned lun, u
 }
 
 bool Device::reportUnitAttention(Exchange& x) {
-  if (options_.number("ua") == 0) return false;
+  if (!unitAttentions_) return false;
   auto it = attentions_.find(x.initiator());
   if (it == attentions_.end()) {
     // A nexus the device has not seen: the power-on (reset) condition is still to be reported on

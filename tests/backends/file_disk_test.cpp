@@ -199,21 +199,26 @@ TEST_F(SeamDiskTest, FailingCallsAnswerMediumError) {
     const char* what;
     const char* failing;
     Bytes cdb;
-    int kind;  // 0 data out, 1 data in, 2 none
+    int kind;  // 0 data out, 1 data in, 2 none, 3 data in to a buffer shorter than the transfer
     Bytes sense;
   } cases[] = {
       {"pwrite fails", "pwrite", rw10(0x2A, 1, 1), 0, sense(0x03, 0x0C, 0x00)},
       {"FUA sync fails", "fdatasync", rw10(0x2A, 1, 1, 0x08), 0, sense(0x03, 0x0C, 0x00)},
       {"SYNCHRONIZE CACHE fails", "fdatasync", rw10(0x35, 0, 0), 2, sense(0x03, 0x0C, 0x00)},
       {"pread fails", "pread", rw10(0x28, 1, 1), 1, sense(0x03, 0x11, 0x00)},
+      {"pread fails, short buffer", "pread", rw10(0x28, 1, 1), 3, sense(0x03, 0x11, 0x00)},
       {"VERIFY reads", "pread", {0x2F, 0x02, 0, 0, 0, 1, 0, 0, 1, 0}, 0, sense(0x03, 0x11, 0x00)},
   };
   for (const Case& c : cases) {
     fs.failing = {{c.failing, EIO}};
     CommandResult r = c.kind == 0   ? out(*disk, c.cdb, data)
                       : c.kind == 1 ? in(*disk, c.cdb, buffer, 512)
+                      : c.kind == 3 ? in(*disk, c.cdb, buffer, 256)
                                     : none(*disk, c.cdb);
     EXPECT_EQ(r.status, 2) << c.what;
+    if (c.kind == 1 || c.kind == 3) {
+      EXPECT_EQ(r.transferred, 0u) << c.what;  // nothing counts as sent, even when read in place
+    }
     EXPECT_EQ(r.sense, c.sense) << c.what;
   }
   fs.failing.clear();
