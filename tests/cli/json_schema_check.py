@@ -73,6 +73,16 @@ CASES = [
     (["modes", "-p", "0x99"], 1),
     (["modes", "--six", "emulated:tape"], 0),
     (["modes", "emulated:changer"], 9),
+    (["logs"], 0),
+    (["logs", "-p", "2"], 0),
+    (["logs", "-p", "03h", "--ppointer", "5"], 0),
+    (["logs", "-p", "0x0d"], 0),
+    (["logs", "-p", "0x10"], 0),
+    (["logs", "-p", "0x2f", "-c", "default_cumulative"], 0),
+    (["logs", "-p", "0x18"], 5),  # a page the disk does not keep
+    (["logs", "-p", "64"], 1),
+    (["logs", "-c", "saved"], 1),
+    (["logs", "emulated:disk?hostile=busy"], 26),
 ]
 
 

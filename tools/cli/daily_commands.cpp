@@ -38,10 +38,20 @@ DailyCommands::DailyCommands(CLI::App& app, Options& common) {
   modes_->add_flag("-6,--six", modesOptions_.six, "MODE SENSE(6) (default: MODE SENSE(10))");
   modes_->add_flag("-d,--dbd", modesOptions_.disableBlockDescriptors, "no block descriptors (default: with them)");
   modes_->add_flag("-L,--llbaa", modesOptions_.longLba, "long LBA block descriptors accepted (MODE SENSE(10) only)");
+
+  logs_ = app.add_subcommand("logs", "LOG SENSE: one log page, decoded (default: the supported pages, 00h)");
+  device(logs_);
+  logs_->add_option("-p,--page", logsOptions_.page, "page: 0 to 63 as decimal, 0xNN or NNh (default 0)");
+  logs_->add_option("--subpage", logsOptions_.subpage, "subpage code, 0 to 255 (default 0)");
+  logs_->add_option("-c,--control", logsOptions_.control,
+                    "page control: threshold, cumulative, default_threshold or default_cumulative, or 0 to 3 "
+                    "(default cumulative)");
+  logs_->add_option("--ppointer", logsOptions_.parameterPointer,
+                    "first parameter code to return, decimal or 0x hex, 0 to 65535 (default 0)");
 }
 
 bool DailyCommands::parsed() const {
-  return readcap_->parsed() || start_->parsed() || sync_->parsed() || modes_->parsed();
+  return readcap_->parsed() || start_->parsed() || sync_->parsed() || modes_->parsed() || logs_->parsed();
 }
 
 int DailyCommands::run(QXScsiTarget& target, Output& out) const {
@@ -55,6 +65,7 @@ int DailyCommands::run(QXScsiTarget& target, Output& out) const {
       return out.fail("sync: --count '" + syncCount_ + "': expected a whole number below 2^32", exitSyntax);
     return runSynchronizeCache(target, o, out);
   }
+  if (logs_->parsed()) return runLogSense(target, logsOptions_, out);
   return runModeSense(target, modesOptions_, out);
 }
 
