@@ -83,6 +83,15 @@ CASES = [
     (["logs", "-p", "64"], 1),
     (["logs", "-c", "saved"], 1),
     (["logs", "emulated:disk?hostile=busy"], 26),
+    (["persist"], 0),
+    (["persist", "--read-reservation"], 0),
+    (["persist", "--report-capabilities"], 0),
+    (["persist", "--out", "--register", "--param-sark", "0xffffffffffffffff"], 0),
+    (["persist", "--out", "--reserve", "--param-rk", "1", "--prout-type", "1"], 24),  # not registered
+    (["persist", "--in", "--clear"], 31),
+    (["persist", "--out"], 1),
+    (["persist", "-o", "-R", "-K", "18446744073709551616"], 1),
+    (["persist", "emulated:tape"], 9),
 ]
 
 
