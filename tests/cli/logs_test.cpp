@@ -85,6 +85,11 @@ TEST(LogPageDecode, TemperatureCountersAndExceptionsAreNamed) {
   LogRun s({0x00, 0, 0, 3, 0x00, 0x0d, 0x7f}, 0x00);
   ASSERT_EQ(s.problem, "");
   EXPECT_EQ(s.out.doc()["supported_pages_hex"], nlohmann::json({"0x00", "0x0d", "0x3f"}));
+  // Supported pages and subpages (00h, FFh): pairs, not single codes.
+  LogRun pairs({0x40, 0xff, 0, 4, 0x00, 0x00, 0x0d, 0x00}, 0x00, 0xff);
+  ASSERT_EQ(pairs.problem, "");
+  EXPECT_FALSE(pairs.out.doc().contains("supported_pages"));
+  EXPECT_EQ(pairs.out.doc()["subpage_code"], 0xff);
 }
 
 TEST(LogPageDecode, AnswersThatContradictTheRequestOrThemselvesAreRefused) {

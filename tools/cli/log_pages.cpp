@@ -1,6 +1,7 @@
 // logs: LOG SENSE of one page, decoded for the supported pages, error counters, temperature,
 // self-test results and informational exceptions; other pages as parameters in hex.
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
@@ -226,6 +227,11 @@ std::string describeLogPage(const uint8_t* data, size_t length, unsigned asked, 
   d["page_length"] = claimed - 4;
   d["disable_save"] = (data[0] & 0x80) != 0;
   if (name) d["name"] = name;
+  if (code == 0x00 && subpageFormat) {  // page and subpage pairs: shown as they came
+    t << "  supported pages and subpages, as (page, subpage) byte pairs:\n";
+    hexDump(t, data + 4, end - 4);
+    return std::string();
+  }
   if (code == 0x00) {
     nlohmann::json pages = nlohmann::json::array(), pagesHex = nlohmann::json::array();
     for (size_t at = 4; at < end; ++at) {
