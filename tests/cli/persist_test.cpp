@@ -148,6 +148,7 @@ TEST(PersistTool, RegistrationsAndReservationsLastAcrossRunsOnAFileDisk) {
   }
   EXPECT_EQ(tool("persist -k" + disk).out, "PR generation=0x00000004, 0 registered reservation keys\n");
   std::remove(file.c_str());
+  std::remove((file + ".state").c_str());  // where the disk keeps its reservations
 }
 
 }  // namespace
