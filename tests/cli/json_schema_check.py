@@ -73,6 +73,25 @@ CASES = [
     (["modes", "-p", "0x99"], 1),
     (["modes", "--six", "emulated:tape"], 0),
     (["modes", "emulated:changer"], 9),
+    (["logs"], 0),
+    (["logs", "-p", "2"], 0),
+    (["logs", "-p", "03h", "--ppointer", "5"], 0),
+    (["logs", "-p", "0x0d"], 0),
+    (["logs", "-p", "0x10"], 0),
+    (["logs", "-p", "0x2f", "-c", "default_cumulative"], 0),
+    (["logs", "-p", "0x18"], 5),  # a page the disk does not keep
+    (["logs", "-p", "64"], 1),
+    (["logs", "-c", "saved"], 1),
+    (["logs", "emulated:disk?hostile=busy"], 26),
+    (["persist"], 0),
+    (["persist", "--read-reservation"], 0),
+    (["persist", "--report-capabilities"], 0),
+    (["persist", "--out", "--register", "--param-sark", "0xffffffffffffffff"], 0),
+    (["persist", "--out", "--reserve", "--param-rk", "1", "--prout-type", "1"], 24),  # not registered
+    (["persist", "--in", "--clear"], 31),
+    (["persist", "--out"], 1),
+    (["persist", "-o", "-R", "-K", "18446744073709551616"], 1),
+    (["persist", "emulated:tape"], 9),
 ]
 
 

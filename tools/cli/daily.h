@@ -1,4 +1,4 @@
-// The daily disk subcommands: readcap, start, sync and modes, with their decoders.
+// The daily disk subcommands: readcap, start, sync, modes, logs and persist, with their decoders.
 #pragma once
 
 #include <vector>
@@ -82,6 +82,43 @@ int parseModePage(const std::string& text);
 std::string describeModeData(const uint8_t* data, size_t length, bool six, unsigned asked, size_t allocation,
                              Output& out);
 
+// logs: the page asked (decimal, 0xNN or NNh; default 00h, the supported pages), subpage, page
+// control (threshold, cumulative, default_threshold, default_cumulative or 0 to 3) and parameter
+// pointer as typed.
+struct LogsOptions {
+  std::string page = "0";
+  unsigned subpage = 0;
+  std::string control = "cumulative";
+  std::string parameterPointer;
+};
+// A page argument of logs: decimal, 0xNN or NNh; -1 when not a page (0-63).
+int parseLogPage(const std::string& text);
+// Decodes `length` received bytes of LOG SENSE data for page `asked`/`askedSubpage`, sent with
+// `allocation`, into text and JSON. Returns an empty string, or what contradicts the request or
+// itself in the answer.
+std::string describeLogPage(const uint8_t* data, size_t length, unsigned asked, unsigned askedSubpage,
+                            size_t allocation, Output& out);
+int runLogSense(QXScsiTarget& target, const LogsOptions& o, Output& out);
+
+// persist: PERSISTENT RESERVE IN (--in, the default) or OUT (--out, or any OUT action); keys and
+// type as typed (decimal or 0x hex).
+struct PersistOptions {
+  bool in = false, out = false;
+  bool readKeys = false, readReservation = false, reportCapabilities = false;
+  bool registerKey = false, registerIgnore = false, reserve = false, release = false, clear = false,
+       preempt = false;
+  bool aptpl = false;
+  std::string key, serviceKey, type;
+};
+// Text of a persistent reservation type (1, 3, 5 to 8).
+const char* reservationTypeText(unsigned type);
+// Decodes `length` received bytes of PERSISTENT RESERVE IN data of service action `action` (0 keys,
+// 1 reservation, 2 capabilities), sent with `allocation`. Returns "" or what contradicts itself.
+std::string describeReserveIn(const uint8_t* data, size_t length, unsigned action, size_t allocation, Output& out);
+// The 24-byte PERSISTENT RESERVE OUT parameter list into `list` (the caller's, 24 bytes).
+void reserveOutParameters(uint64_t key, uint64_t serviceKey, bool aptpl, uint8_t* list);
+int runPersistentReserve(QXScsiTarget& target, const PersistOptions& o, Output& out);
+
 int runReadCapacity(QXScsiTarget& target, const ReadCapacityOptions& o, Output& out);
 int runStartStop(QXScsiTarget& target, const StartStopOptions& o, Output& out);
 int runSynchronizeCache(QXScsiTarget& target, const SyncOptions& o, Output& out);
@@ -93,7 +130,7 @@ class DailyCommands {
   DailyCommands(CLI::App& app, Options& common);
   bool parsed() const;
   // The subcommands it added to the application (owned by it).
-  std::vector<CLI::App*> subcommands() const { return {readcap_, start_, sync_, modes_}; }
+  std::vector<CLI::App*> subcommands() const { return {readcap_, start_, sync_, modes_, logs_, persist_}; }
   int run(QXScsiTarget& target, Output& out) const;
 
  private:
@@ -101,6 +138,10 @@ class DailyCommands {
   CLI::App* start_;
   CLI::App* sync_;
   CLI::App* modes_;
+  CLI::App* logs_;
+  LogsOptions logsOptions_;
+  CLI::App* persist_;
+  PersistOptions persistOptions_;
   ReadCapacityOptions readcapOptions_;
   StartStopOptions startOptions_;
   SyncOptions syncOptions_;

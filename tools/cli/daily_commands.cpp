@@ -38,10 +38,41 @@ DailyCommands::DailyCommands(CLI::App& app, Options& common) {
   modes_->add_flag("-6,--six", modesOptions_.six, "MODE SENSE(6) (default: MODE SENSE(10))");
   modes_->add_flag("-d,--dbd", modesOptions_.disableBlockDescriptors, "no block descriptors (default: with them)");
   modes_->add_flag("-L,--llbaa", modesOptions_.longLba, "long LBA block descriptors accepted (MODE SENSE(10) only)");
+
+  logs_ = app.add_subcommand("logs", "LOG SENSE: one log page, decoded (default: the supported pages, 00h)");
+  device(logs_);
+  logs_->add_option("-p,--page", logsOptions_.page, "page: 0 to 63 as decimal, 0xNN or NNh (default 0)");
+  logs_->add_option("--subpage", logsOptions_.subpage, "subpage code, 0 to 255 (default 0)");
+  logs_->add_option("-c,--control", logsOptions_.control,
+                    "page control: threshold, cumulative, default_threshold or default_cumulative, or 0 to 3 "
+                    "(default cumulative)");
+  logs_->add_option("--ppointer", logsOptions_.parameterPointer,
+                    "first parameter code to return, decimal or 0x hex, 0 to 65535 (default 0)");
+
+  persist_ = app.add_subcommand("persist", "PERSISTENT RESERVE IN (default: read keys) or OUT");
+  device(persist_);
+  PersistOptions& p = persistOptions_;
+  persist_->add_flag("-i,--in", p.in, "PERSISTENT RESERVE IN (the default)");
+  persist_->add_flag("-o,--out", p.out, "PERSISTENT RESERVE OUT");
+  persist_->add_flag("-k,--read-keys", p.readKeys, "IN: the registered keys (the default)");
+  persist_->add_flag("-r,--read-reservation", p.readReservation, "IN: the reservation held");
+  persist_->add_flag("-c,--report-capabilities", p.reportCapabilities, "IN: what the device offers");
+  persist_->add_flag("-G,--register", p.registerKey, "OUT: register --param-sark (with --param-rk the old key)");
+  persist_->add_flag("-I,--register-ignore", p.registerIgnore, "OUT: register --param-sark, ignoring the old key");
+  persist_->add_flag("-R,--reserve", p.reserve, "OUT: reserve with --param-rk and --prout-type");
+  persist_->add_flag("-L,--release", p.release, "OUT: release with --param-rk and --prout-type");
+  persist_->add_flag("-C,--clear", p.clear, "OUT: clear every registration and the reservation");
+  persist_->add_flag("-P,--preempt", p.preempt, "OUT: preempt the registrations of --param-sark");
+  persist_->add_flag("-Z,--param-aptpl", p.aptpl, "OUT: keep the registrations through a power loss");
+  persist_->add_option("-K,--param-rk", p.key, "reservation key, decimal or 0x hex below 2^64 (default 0)");
+  persist_->add_option("-S,--param-sark", p.serviceKey,
+                       "service action reservation key, decimal or 0x hex below 2^64 (default 0)");
+  persist_->add_option("-T,--prout-type", p.type,
+                       "reservation type 0 to 15: 1 WE, 3 EA, 5 WE-RO, 6 EA-RO, 7 WE-AR, 8 EA-AR (default 0)");
 }
 
 bool DailyCommands::parsed() const {
-  return readcap_->parsed() || start_->parsed() || sync_->parsed() || modes_->parsed();
+  return readcap_->parsed() || start_->parsed() || sync_->parsed() || modes_->parsed() || logs_->parsed() || persist_->parsed();
 }
 
 int DailyCommands::run(QXScsiTarget& target, Output& out) const {
@@ -55,6 +86,8 @@ int DailyCommands::run(QXScsiTarget& target, Output& out) const {
       return out.fail("sync: --count '" + syncCount_ + "': expected a whole number below 2^32", exitSyntax);
     return runSynchronizeCache(target, o, out);
   }
+  if (logs_->parsed()) return runLogSense(target, logsOptions_, out);
+  if (persist_->parsed()) return runPersistentReserve(target, persistOptions_, out);
   return runModeSense(target, modesOptions_, out);
 }
 
