@@ -73,6 +73,10 @@ CASES = [
     (["modes", "-p", "0x99"], 1),
     (["modes", "--six", "emulated:tape"], 0),
     (["modes", "emulated:changer"], 9),
+    (["rtpg"], 0),
+    (["rtpg", "--extended"], 0),
+    (["rtpg", "emulated:tape"], 9),
+    (["rtpg", "emulated:disk?hostile=lengths"], 97),
 ]
 
 

@@ -38,14 +38,19 @@ DailyCommands::DailyCommands(CLI::App& app, Options& common) {
   modes_->add_flag("-6,--six", modesOptions_.six, "MODE SENSE(6) (default: MODE SENSE(10))");
   modes_->add_flag("-d,--dbd", modesOptions_.disableBlockDescriptors, "no block descriptors (default: with them)");
   modes_->add_flag("-L,--llbaa", modesOptions_.longLba, "long LBA block descriptors accepted (MODE SENSE(10) only)");
+
+  rtpg_ = app.add_subcommand("rtpg", "REPORT TARGET PORT GROUPS: each group's asymmetric access state and ports");
+  device(rtpg_);
+  rtpg_->add_flag("-e,--extended", rtpgOptions_.extended, "ask for the extended header (default: length only)");
 }
 
 bool DailyCommands::parsed() const {
-  return readcap_->parsed() || start_->parsed() || sync_->parsed() || modes_->parsed();
+  return readcap_->parsed() || start_->parsed() || sync_->parsed() || modes_->parsed() || rtpg_->parsed();
 }
 
 int DailyCommands::run(QXScsiTarget& target, Output& out) const {
   if (readcap_->parsed()) return runReadCapacity(target, readcapOptions_, out);
+  if (rtpg_->parsed()) return runReportTargetPortGroups(target, rtpgOptions_, out);
   if (start_->parsed()) return runStartStop(target, startOptions_, out);
   if (sync_->parsed()) {
     SyncOptions o = syncOptions_;
