@@ -92,6 +92,10 @@ CASES = [
     (["persist", "--out"], 1),
     (["persist", "-o", "-R", "-K", "18446744073709551616"], 1),
     (["persist", "emulated:tape"], 9),
+    (["rtpg"], 0),
+    (["rtpg", "--extended"], 0),
+    (["rtpg", "emulated:tape"], 9),
+    (["rtpg", "emulated:disk?hostile=lengths"], 97),
 ]
 
 

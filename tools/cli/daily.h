@@ -124,13 +124,26 @@ int runStartStop(QXScsiTarget& target, const StartStopOptions& o, Output& out);
 int runSynchronizeCache(QXScsiTarget& target, const SyncOptions& o, Output& out);
 int runModeSense(QXScsiTarget& target, const ModesOptions& o, Output& out);
 
+// rtpg: REPORT TARGET PORT GROUPS.
+struct RtpgOptions {
+  bool extended = false;  // --extended: the extended header (implicit transition time)
+};
+// Name of an asymmetric access state (0 to Fh).
+const char* asymmetricAccessStateName(unsigned state);
+// Decodes `length` received bytes of REPORT TARGET PORT GROUPS data into text and JSON;
+// `allocation`: the allocation length sent; `extendedAsked`: the extended form was asked for (only
+// then is byte 4 a format). Returns an empty string, or what contradicts itself.
+std::string describeTargetPortGroups(const uint8_t* data, size_t length, size_t allocation, bool extendedAsked,
+                                     Output& out);
+int runReportTargetPortGroups(QXScsiTarget& target, const RtpgOptions& o, Output& out);
+
 // The daily subcommands on the tool's command line: registers them on `app` and runs the one chosen.
 class DailyCommands {
  public:
   DailyCommands(CLI::App& app, Options& common);
   bool parsed() const;
   // The subcommands it added to the application (owned by it).
-  std::vector<CLI::App*> subcommands() const { return {readcap_, start_, sync_, modes_, logs_, persist_}; }
+  std::vector<CLI::App*> subcommands() const { return {readcap_, start_, sync_, modes_, logs_, persist_, rtpg_}; }
   int run(QXScsiTarget& target, Output& out) const;
 
  private:
@@ -147,6 +160,8 @@ class DailyCommands {
   SyncOptions syncOptions_;
   std::string syncLba_, syncCount_;  // --lba and --count as typed
   ModesOptions modesOptions_;
+  CLI::App* rtpg_;
+  RtpgOptions rtpgOptions_;
 };
 
 }  // namespace qxscsi::cli

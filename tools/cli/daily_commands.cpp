@@ -69,14 +69,21 @@ DailyCommands::DailyCommands(CLI::App& app, Options& common) {
                        "service action reservation key, decimal or 0x hex below 2^64 (default 0)");
   persist_->add_option("-T,--prout-type", p.type,
                        "reservation type 0 to 15: 1 WE, 3 EA, 5 WE-RO, 6 EA-RO, 7 WE-AR, 8 EA-AR (default 0)");
+
+  rtpg_ = app.add_subcommand("rtpg", "REPORT TARGET PORT GROUPS: each group's asymmetric access state and ports");
+  device(rtpg_);
+  rtpg_->add_flag("-e,--extended", rtpgOptions_.extended, "ask for the extended header (default: length only)");
 }
 
 bool DailyCommands::parsed() const {
-  return readcap_->parsed() || start_->parsed() || sync_->parsed() || modes_->parsed() || logs_->parsed() || persist_->parsed();
+  for (CLI::App* sub : subcommands())
+    if (sub->parsed()) return true;
+  return false;
 }
 
 int DailyCommands::run(QXScsiTarget& target, Output& out) const {
   if (readcap_->parsed()) return runReadCapacity(target, readcapOptions_, out);
+  if (rtpg_->parsed()) return runReportTargetPortGroups(target, rtpgOptions_, out);
   if (start_->parsed()) return runStartStop(target, startOptions_, out);
   if (sync_->parsed()) {
     SyncOptions o = syncOptions_;
