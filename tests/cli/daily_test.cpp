@@ -10,28 +10,15 @@
 #include <vector>
 
 #include "cli/daily.h"
+#include "tool_run.h"
 
 namespace {
 
 using namespace qxscsi::cli;
 
-struct ToolRun {
-  int status = -1;
-  std::string out;
-};
+using qxscsi::test::ToolRun;
 
-ToolRun tool(const std::string& args, bool withErr = false) {
-  const std::string cmd = std::string(QXSCSI_TOOL_PATH) + " " + args + (withErr ? " 2>&1" : " 2>/dev/null");
-  ToolRun r;
-  FILE* p = popen(cmd.c_str(), "r");
-  if (p == nullptr) return r;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-  const int st = pclose(p);
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return r;
-}
+ToolRun tool(const std::string& args, bool withErr = false) { return qxscsi::test::runTool(args, withErr); }
 
 nlohmann::json toolJson(const std::string& args, int expected = 0) {
   ToolRun r = tool(args + " --json");

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli/daily.h"
+#include "tool_run.h"
 
 namespace {
 
@@ -135,23 +136,9 @@ TEST(LogPageArgument, TakesNumbersInThreeForms) {
   for (const Case& k : cases) EXPECT_EQ(parseLogPage(k.text), k.page) << k.text;
 }
 
-struct ToolRun {
-  int status = -1;
-  std::string out;
-};
+using qxscsi::test::ToolRun;
 
-ToolRun tool(const std::string& args) {
-  const std::string cmd = std::string(QXSCSI_TOOL_PATH) + " " + args + " 2>&1";
-  ToolRun r;
-  FILE* p = popen(cmd.c_str(), "r");
-  if (p == nullptr) return r;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-  const int st = pclose(p);
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return r;
-}
+ToolRun tool(const std::string& args) { return qxscsi::test::runTool(args, true); }
 
 TEST(LogsTool, SendsTheFieldsAskedAndMapsWhatComesBack) {
   struct Case {

@@ -16,29 +16,17 @@
 #include "cli/commands.h"
 #include "cli/output.h"
 #include "cli/vpd.h"
+#include "tool_run.h"
 
 namespace {
 
-struct ToolRun {
-  int status = -1;
-  std::string out;
-};
+using qxscsi::test::ToolRun;
 
 class ToolTest : public ::testing::Test {
  protected:
   // Runs the tool with `args` (shell words); stderr is folded into out when `withErr`.
   static ToolRun run(const std::string& args, bool withErr = false, const std::string& input = "") {
-    std::string cmd = std::string(QXSCSI_TOOL_PATH) + " " + args + (withErr ? " 2>&1" : " 2>/dev/null");
-    if (!input.empty()) cmd = "printf '%s' '" + input + "' | " + cmd;
-    ToolRun r;
-    FILE* p = popen(cmd.c_str(), "r");
-    if (p == nullptr) return r;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-    int st = pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return r;
+    return qxscsi::test::runTool(args, withErr, input);
   }
   static nlohmann::json json(const std::string& args, int expectedStatus = 0) {
     ToolRun r = run(args + " --json");

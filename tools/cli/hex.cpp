@@ -142,4 +142,25 @@ std::string untrustedText(std::string_view bytes) {
   return untrustedText(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
 }
 
+int parsePageNumber(std::string_view text, int max) {
+  int base = 10;
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    base = 16;
+    text.remove_prefix(2);
+  } else if (text.size() > 1 && (text.back() == 'h' || text.back() == 'H')) {
+    base = 16;
+    text.remove_suffix(1);
+  }
+  if (text.empty()) return -1;
+  long value = 0;
+  for (char c : text) {
+    int digit = c >= '0' && c <= '9' ? c - '0' : -1;
+    if (base == 16 && digit < 0 && ((c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'))) digit = (c | 0x20) - 'a' + 10;
+    if (digit < 0) return -1;
+    value = value * base + digit;
+    if (value > max) return -1;
+  }
+  return static_cast<int>(value);
+}
+
 }  // namespace qxscsi::cli

@@ -16,6 +16,10 @@ namespace qxscsi::cli {
 // digit count in a group.
 bool parseHex(std::string_view text, std::vector<uint8_t>& out, std::string& error);
 
+// A page or code number as sg3_utils' tools take it: decimal, "0xNN" or "NNh"; -1 when `text` is
+// none of those or the number exceeds `max`.
+int parsePageNumber(std::string_view text, int max);
+
 // Writes a classic dump: offset, 16 bytes in hex, then printable characters.
 void hexDump(std::ostream& os, const uint8_t* data, size_t length);
 

@@ -163,24 +163,7 @@ struct Parameter {
 
 }  // namespace
 
-int parseLogPage(const std::string& text) {
-  if (text.empty() || text.size() > 4) return -1;
-  int base = 10;
-  std::string digits = text;
-  if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
-    base = 16;
-    digits = digits.substr(2);
-  } else if (digits.size() > 1 && (digits.back() == 'h' || digits.back() == 'H')) {
-    base = 16;
-    digits.pop_back();
-  }
-  if (digits.empty()) return -1;
-  for (char c : digits)
-    if (base == 10 ? !std::isdigit(static_cast<unsigned char>(c)) : !std::isxdigit(static_cast<unsigned char>(c)))
-      return -1;
-  const long v = std::strtol(digits.c_str(), nullptr, base);
-  return v <= 0x3f ? static_cast<int>(v) : -1;
-}
+int parseLogPage(const std::string& text) { return parsePageNumber(text, 0x3f); }
 
 std::string describeLogPage(const uint8_t* data, size_t length, unsigned asked, unsigned askedSubpage,
                             size_t allocation, Output& out) {

@@ -33,22 +33,7 @@ struct Abbreviation {
 int parseModePage(const std::string& text) {
   for (const Abbreviation& a : abbreviations_c)
     if (text == a.name) return static_cast<int>(a.code);
-  if (text.empty() || text.size() > 5) return -1;
-  int base = 10;
-  std::string digits = text;
-  if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
-    base = 16;
-    digits = digits.substr(2);
-  } else if (digits.size() > 1 && (digits.back() == 'h' || digits.back() == 'H')) {
-    base = 16;
-    digits.pop_back();
-  }
-  if (digits.empty()) return -1;
-  for (char c : digits)
-    if (base == 10 ? !std::isdigit(static_cast<unsigned char>(c)) : !std::isxdigit(static_cast<unsigned char>(c)))
-      return -1;
-  const long v = std::strtol(digits.c_str(), nullptr, base);
-  return v >= 0 && v <= 0x3f ? static_cast<int>(v) : -1;
+  return parsePageNumber(text, 0x3f);
 }
 
 namespace {

@@ -102,15 +102,8 @@ bool parseVpdPage(const std::string& text, int& page, std::string& error) {
       return true;
     }
   }
-  int value = -1;
-  bool ok;
-  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
-    ok = digits(text.substr(2), 16, value);
-  else if (text.size() > 1 && (text.back() == 'h' || text.back() == 'H'))
-    ok = digits(text.substr(0, text.size() - 1), 16, value);
-  else
-    ok = digits(text, 10, value);
-  if (!ok || value > 255) {
+  const int value = parsePageNumber(text, 255);
+  if (value < 0) {
     error = "--vpd: expected a page 0 to 255 (decimal, 0xNN or NNh) or one of sv, sn, di, bl, bdc, lbpv, not '" +
             text + "'";
     return false;
