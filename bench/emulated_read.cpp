@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "qxscsi/backends/install.h"
 #include "qxscsi/commands.h"
 #include "qxscsi/target.h"
@@ -30,18 +31,8 @@ constexpr unsigned kCapacityBlocks = 8192;  // 4 MiB, walked sequentially and wr
 constexpr int kChunk = 256;
 constexpr int kRepetitions = 5;
 
-double median(std::vector<double> v) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  std::size_t n = v.size();
-  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
-void recordLoad(benchmark::State& state) {
-  double load[1] = {-1};
-  getloadavg(load, 1);
-  state.counters["load1"] = load[0];
-}
+using qxscsi::bench::median;
+using qxscsi::bench::recordLoad;
 
 qxscsi::backends::Installation* installation() {
   static std::unique_ptr<qxscsi::backends::Installation> i = qxscsi::backends::install();

@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_support.h"
 #include "qxscsi/backends/install.h"
 #include "qxscsi/commands.h"
 #include "qxscsi/target.h"
@@ -62,18 +63,8 @@ World& world() {
   return w;
 }
 
-double median(std::vector<double> v) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  std::size_t n = v.size();
-  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
-void recordLoad(benchmark::State& state) {
-  double load[1] = {-1};
-  getloadavg(load, 1);
-  state.counters["load1"] = load[0];
-}
+using qxscsi::bench::median;
+using qxscsi::bench::recordLoad;
 
 double seconds(Clock::time_point from, Clock::time_point to) {
   return std::chrono::duration<double>(to - from).count();
