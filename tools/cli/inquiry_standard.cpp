@@ -82,9 +82,10 @@ void describeStandardInquiry(const uint8_t* d, size_t n, Output& out) {
     j["third_party_copy"] = bit(d[5], 3) != 0;
     j["protect"] = bit(d[5], 0) != 0;
     if (n >= 7) {
-      std::snprintf(line, sizeof line,
-                    "  [BQue=%u]\n  EncServ=%u  MultiP=%u (VS=%u)  [MChngr=%u]  [ACKREQQ=%u]  Addr16=%u", bit(d[6], 7),
-                    bit(d[6], 6), bit(d[6], 4), bit(d[6], 5), bit(d[6], 3), bit(d[6], 2), bit(d[6], 0));
+      char vs[16] = "";  // the vendor-specific bit beside MultiP means something only with it
+      if (bit(d[6], 4)) std::snprintf(vs, sizeof vs, " (VS=%u)", bit(d[6], 5));
+      std::snprintf(line, sizeof line, "  [BQue=%u]\n  EncServ=%u  MultiP=%u%s  [MChngr=%u]  [ACKREQQ=%u]  Addr16=%u",
+                    bit(d[6], 7), bit(d[6], 6), bit(d[6], 4), vs, bit(d[6], 3), bit(d[6], 2), bit(d[6], 0));
       t << line;
       j["basic_queuing"] = bit(d[6], 7) != 0;
       j["enclosure_services"] = bit(d[6], 6) != 0;

@@ -25,6 +25,8 @@ bool oneBit(uint8_t mask) { return mask != 0 && (mask & (mask - 1)) == 0; }
 
 void describeFields(const uint8_t* p, size_t n, const VpdField* fields, size_t count, Output& out,
                     nlohmann::json& object) {
+  std::ostream& t = out.text();
+  int lineOffset = -1;  // one-byte flags of one byte share a line, as sg_vpd prints them
   for (size_t i = 0; i < count; ++i) {
     const VpdField& f = fields[i];
     if (static_cast<size_t>(f.offset) + f.bytes > n) continue;  // did not arrive
@@ -34,11 +36,14 @@ void describeFields(const uint8_t* p, size_t n, const VpdField* fields, size_t c
       std::snprintf(value, sizeof value, "0x%llx blocks", v);
     else
       std::snprintf(value, sizeof value, f.style == FieldStyle::blocks ? "%llu blocks" : "%llu", v);
-    std::ostream& t = out.text();
-    t << "  " << f.label << (f.style == FieldStyle::flag ? "=" : ": ") << value;
+    const bool flag = f.style == FieldStyle::flag && f.bytes == 1;
+    const bool joins = flag && lineOffset == f.offset;
+    if (lineOffset >= 0 && !joins) t << '\n';
+    t << (joins ? " " : "  ") << f.label << (f.style == FieldStyle::flag ? "=" : ": ") << value;
     if (v < f.nameCount) t << " (" << f.names[v] << ')';
     if (v == 0 && f.zeroNote != nullptr) t << " [" << f.zeroNote << ']';
-    t << '\n';
+    lineOffset = flag ? f.offset : -1;
+    if (!flag) t << '\n';
     if (f.bytes == 1 && oneBit(f.mask))
       object[f.key] = v != 0;
     else
@@ -47,6 +52,7 @@ void describeFields(const uint8_t* p, size_t n, const VpdField* fields, size_t c
     if (f.names != nullptr)
       object[std::string(f.key) + "_text"] = v < f.nameCount ? f.names[v] : "reserved";
   }
+  if (lineOffset >= 0) t << '\n';
 }
 
 namespace {
