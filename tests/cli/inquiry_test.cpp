@@ -294,6 +294,30 @@ TEST(VpdPages, MultiBitFieldsAndNeighbouringBits) {
   EXPECT_EQ(p["descriptor_present"], false);
 }
 
+// With DP set, B2h carries the provisioning group's designation descriptor after its header.
+TEST(VpdPages, ProvisioningGroupDescriptorIsADesignator) {
+  const struct {
+    const char* hex;
+    size_t designators;
+    bool complete;
+  } cases[] = {{"00 b2 00 10 00 01 02 00 01 03 00 08 50 01 40 51 23 45 67 89", 1, true},
+               {"00 b2 00 0a 00 01 02 00 01 03 00 08 50 01", 1, false},  // runs past the page
+               {"00 b2 00 10 00 00 02 00 01 03 00 08 50 01 40 51 23 45 67 89", 0, true}};  // DP clear
+  for (const auto& c : cases) {
+    const Decoded d = decode(bytes(c.hex), true);
+    const nlohmann::json& page = d.doc["logical_block_provisioning"];
+    if (c.designators == 0) {
+      EXPECT_FALSE(page.contains("provisioning_group_descriptor")) << c.hex;
+      continue;
+    }
+    ASSERT_EQ(page["provisioning_group_descriptor"].size(), c.designators) << c.hex << page;
+    const nlohmann::json& g = page["provisioning_group_descriptor"][0];
+    EXPECT_EQ(g["designator_type"], 3) << c.hex;
+    EXPECT_EQ(g["complete"], c.complete) << c.hex;
+    EXPECT_EQ(g["designator_hex"], c.complete ? "5001405123456789" : "5001") << c.hex;
+  }
+}
+
 // Strings from a translation layer are untrusted: escaped in text and JSON.
 TEST(VpdPages, AtaStringsAreEscaped) {
   std::vector<uint8_t> ata = bytes(ataInformation());

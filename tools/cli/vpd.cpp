@@ -39,8 +39,6 @@ void serialNumber(const uint8_t* p, size_t n, Output& out) {
 
 }  // namespace
 
-void describeDeviceIdentification(const uint8_t* page, size_t length, Output& out);
-
 void describeVpdPage(const uint8_t* page, size_t length, Output& out) {
   if (length < 4) {
     out.text() << "short VPD page (" << length << " bytes)\n";

@@ -1,8 +1,8 @@
 // The block-device VPD pages: block limits (B0h), block device characteristics (B1h), logical
 // block provisioning (B2h) and referrals (B3h).
 #include <cstdio>
+#include <vector>
 
-#include "cli/hex.h"
 #include "cli/vpd_fields.h"
 
 namespace qxscsi::cli {
@@ -121,10 +121,17 @@ void describeBlockDeviceCharacteristics(const uint8_t* p, size_t n, Output& out)
 void describeLogicalBlockProvisioning(const uint8_t* p, size_t n, Output& out) {
   nlohmann::json& j = pageObject(out, "logical_block_provisioning", "Logical block provisioning VPD page (SBC):");
   describeFields(p, n, logicalBlockProvisioning_c, out, j);
-  // With DP set, a provisioning group designation descriptor follows the header.
-  if (n >= 8 && (p[5] & 0x01) != 0 && n > 8) {
-    out.text() << "  Provisioning group descriptor: " << toHex(p + 8, n - 8) << '\n';
-    j["provisioning_group_descriptor_hex"] = toHex(p + 8, n - 8);
+  // With DP set, a provisioning group designation descriptor follows: walked as page 83h's are.
+  if (n > 8 && (p[5] & 0x01) != 0) {
+    std::vector<uint8_t> asPage(p + 4, p + n);
+    asPage[0] = 0;
+    asPage[1] = 0x83;
+    asPage[2] = static_cast<uint8_t>((n - 8) >> 8);
+    asPage[3] = static_cast<uint8_t>(n - 8);
+    out.text() << "  Provisioning group descriptor:\n";
+    Output group(out.options());
+    describeDeviceIdentification(asPage.data(), asPage.size(), group);
+    j["provisioning_group_descriptor"] = group.doc()["designators"];
   }
 }
 

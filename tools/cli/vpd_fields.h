@@ -33,7 +33,7 @@ struct VpdField {
 };
 
 // Decodes `fields` of the page `p` (`n` bytes that arrived and belong to it) into text lines and
-// keys of `object`. Reads nothing at or beyond `n`.
+// keys of `object`. Reads nothing at or beyond `n`; `p`, `fields` and `object` stay the caller's.
 void describeFields(const uint8_t* p, size_t n, const VpdField* fields, size_t count, Output& out,
                     nlohmann::json& object);
 template <size_t N>
@@ -42,7 +42,8 @@ void describeFields(const uint8_t* p, size_t n, const VpdField (&fields)[N], Out
 }
 
 // Page decoders: `p` is the whole page (header included), `n` its bytes that arrived and belong to
-// it (at least 4). Each adds one object to out.doc() under its own key.
+// it (at least 4), borrowed for the call. Each adds one object to out.doc() under its own key.
+void describeDeviceIdentification(const uint8_t* p, size_t n, Output& out);         // 83h
 void describeExtendedInquiry(const uint8_t* p, size_t n, Output& out);            // 86h
 void describeAtaInformation(const uint8_t* p, size_t n, Output& out);             // 89h
 void describeBlockLimits(const uint8_t* p, size_t n, Output& out);                // B0h
