@@ -26,7 +26,7 @@ const VpdField blockLimits_c[] = {
      "maximum_unmap_block_descriptor_count", nullptr, 0, "Unmap command not implemented"},
     {28, 4, 0xff, FieldStyle::blocks, "Optimal unmap granularity", "optimal_unmap_granularity", nullptr, 0,
      "not reported"},
-    {32, 1, 0x80, FieldStyle::number, "Unmap granularity alignment valid", "unmap_granularity_alignment_valid"},
+    {32, 1, 0x80, FieldStyle::truth, "Unmap granularity alignment valid", "unmap_granularity_alignment_valid"},
     {32, 4, 0x7f, FieldStyle::number, "Unmap granularity alignment", "unmap_granularity_alignment"},
     {36, 8, 0xff, FieldStyle::hex, "Maximum write same length", "maximum_write_same_length", nullptr, 0,
      "not reported"},

@@ -32,14 +32,19 @@ void describeFields(const uint8_t* p, size_t n, const VpdField* fields, size_t c
     if (static_cast<size_t>(f.offset) + f.bytes > n) continue;  // did not arrive
     const unsigned long long v = fieldValue(p, f);
     char value[48];
-    if (f.style == FieldStyle::hex)
+    if (f.style == FieldStyle::hex && v != 0)
       std::snprintf(value, sizeof value, "0x%llx blocks", v);
+    else if (f.style == FieldStyle::truth)
+      std::snprintf(value, sizeof value, "%s", v != 0 ? "true" : "false");
     else
-      std::snprintf(value, sizeof value, f.style == FieldStyle::blocks ? "%llu blocks" : "%llu", v);
-    const bool flag = f.style == FieldStyle::flag && f.bytes == 1;
+      std::snprintf(value, sizeof value,
+                    f.style == FieldStyle::blocks || f.style == FieldStyle::hex ? "%llu blocks" : "%llu", v);
+    const bool named = f.style == FieldStyle::flag || f.style == FieldStyle::dropped;
+    const bool flag = named && f.bytes == 1;
     const bool joins = flag && lineOffset == f.offset;
     if (lineOffset >= 0 && !joins) t << '\n';
-    t << (joins ? " " : "  ") << f.label << (f.style == FieldStyle::flag ? "=" : ": ") << value;
+    t << (joins ? " " : "  ") << (f.style == FieldStyle::dropped ? "[" : "") << f.label << (named ? "=" : ": ")
+      << value << (f.style == FieldStyle::dropped ? "]" : "");
     if (v < f.nameCount) t << " (" << f.names[v] << ')';
     if (v == 0 && f.zeroNote != nullptr) t << " [" << f.zeroNote << ']';
     lineOffset = flag ? f.offset : -1;
@@ -70,7 +75,7 @@ const VpdField extendedInquiry_c[] = {
     {5, 1, 0x02, FieldStyle::flag, "ORDSUP", "ordered_supported"},
     {5, 1, 0x01, FieldStyle::flag, "SIMPSUP", "simple_supported"},
     {6, 1, 0x08, FieldStyle::flag, "WU_SUP", "write_uncorrectable_supported"},
-    {6, 1, 0x04, FieldStyle::flag, "CRD_SUP", "correction_disable_supported"},
+    {6, 1, 0x04, FieldStyle::dropped, "CRD_SUP", "correction_disable_supported"},
     {6, 1, 0x02, FieldStyle::flag, "NV_SUP", "nonvolatile_cache_supported"},
     {6, 1, 0x01, FieldStyle::flag, "V_SUP", "volatile_cache_supported"},
     {7, 1, 0x20, FieldStyle::flag, "NO_PI_CHK", "no_protection_information_checking"},
@@ -80,7 +85,7 @@ const VpdField extendedInquiry_c[] = {
     {8, 1, 0x10, FieldStyle::flag, "R_SUP", "referrals_supported"},
     {8, 1, 0x08, FieldStyle::flag, "RTD_SUP", "revert_to_defaults_supported"},
     {8, 1, 0x02, FieldStyle::flag, "HSSRELEF", "history_snapshots_release_effects"},
-    {8, 1, 0x01, FieldStyle::flag, "CBCS", "capability_based_command_security"},
+    {8, 1, 0x01, FieldStyle::dropped, "CBCS", "capability_based_command_security"},
     {9, 1, 0x0f, FieldStyle::flag, "Multi I_T nexus microcode download", "multi_it_nexus_microcode_download"},
     {10, 2, 0xff, FieldStyle::flag, "Extended self-test completion minutes",
      "extended_self_test_completion_minutes"},

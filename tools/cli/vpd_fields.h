@@ -15,7 +15,9 @@ enum class FieldStyle : uint8_t {
   flag,    // "  NAME=1"
   number,  // "  Label: 12"
   blocks,  // "  Label: 12 blocks"
-  hex,     // "  Label: 0xffff blocks" (8-byte counts)
+  hex,     // "  Label: 0xffff blocks" (8-byte counts; 0 in decimal)
+  truth,   // "  Label: true"
+  dropped,  // "  [NAME=1]": a flag the standards made obsolete
 };
 
 // One field of a page: `bytes` big-endian bytes from `offset`, the first of them masked with `mask`;
