@@ -95,13 +95,13 @@ TEST(StandardInquiry, EachFlagComesFromItsOwnBit) {
   const struct {
     int byte, bit;
     const char* key;
-  } flags[] = {{1, 7, "removable"},         {1, 6, "logical_unit_conglomerate"},
-               {3, 5, "normal_aca"},        {3, 4, "hierarchical_support"},
-               {5, 7, "scc_supported"},     {5, 6, "access_controls_coordinator"},
-               {5, 3, "third_party_copy"},  {5, 0, "protect"},
-               {6, 7, "basic_queuing"},     {6, 6, "enclosure_services"},
-               {6, 4, "multi_port"},        {6, 0, "address_16"},
-               {7, 5, "wide_bus_16"},       {7, 4, "synchronous"},
+  } flags[] = {{1, 7, "removable"},        {1, 6, "logical_unit_conglomerate"},
+               {3, 5, "normal_aca"},       {3, 4, "hierarchical_support"},
+               {5, 7, "scc_supported"},    {5, 6, "access_controls_coordinator"},
+               {5, 3, "third_party_copy"}, {5, 0, "protect"},
+               {6, 7, "basic_queuing"},    {6, 6, "enclosure_services"},
+               {6, 4, "multi_port"},       {6, 0, "address_16"},
+               {7, 5, "wide_bus_16"},      {7, 4, "synchronous"},
                {7, 1, "command_queuing"}};
   for (const auto& f : flags) {
     std::vector<uint8_t> data(36, ' ');
@@ -109,7 +109,8 @@ TEST(StandardInquiry, EachFlagComesFromItsOwnBit) {
     data[4] = 31;
     data[f.byte] = static_cast<uint8_t>(1u << f.bit);
     const nlohmann::json doc = decode(data, false).doc;
-    for (const auto& other : flags) EXPECT_EQ(doc[other.key], other.key == f.key) << f.key << " vs " << other.key;
+    for (const auto& other : flags)
+      EXPECT_EQ(doc[other.key], other.key == f.key) << f.key << " vs " << other.key;
   }
   std::vector<uint8_t> fields(36, 0);
   fields[0] = 0x61;  // qualifier 3, type 1
@@ -208,13 +209,15 @@ TEST(VpdPages, CapturedAnswersDecodeToTheValuesSgVpdShows) {
       {provisioning_c, "logical_block_provisioning",
        R"({"unmap_supported":false,"threshold_exponent":0,"provisioning_type":0,"threshold_percentage":0})",
        "  Provisioning type: 0 (not known or fully provisioned)\n"},
-      {referrals_c, "referrals", R"({"user_data_segment_size":287454020,"user_data_segment_multiplier":4096})",
+      {referrals_c, "referrals",
+       R"({"user_data_segment_size":287454020,"user_data_segment_multiplier":4096})",
        "  User data segment size: 287454020\n  User data segment multiplier: 4096\n"},
       {ataInformation(), "ata_information",
        R"({"sat_vendor":"linux","sat_product":"SAT scsi_debug","sat_revision":"1234","transport":"SATA",
            "command_code":236,"command_code_hex":"0xec","model":"ST380013AS","serial_number":"XXXXXXXX",
            "firmware_revision":"3.18"})",
-       "  ATA command IDENTIFY DEVICE response summary:\n    model: ST380013AS\n    serial number: XXXXXXXX\n"},
+       "  ATA command IDENTIFY DEVICE response summary:\n    model: ST380013AS\n    serial number: "
+       "XXXXXXXX\n"},
   };
   for (const auto& c : cases) {
     std::vector<uint8_t> page = bytes(c.hex);
@@ -241,15 +244,16 @@ TEST(VpdPages, CutPagesLeaveOutFieldsThatDidNotArrive) {
     const char* object;
     const char* present;
     const char* absent;
-  } cases[] = {{&limits, 12, "block_limits", "maximum_transfer_length", "optimal_transfer_length"},
-               {&limits, 43, "block_limits", "unmap_granularity_alignment", "maximum_write_same_length"},
-               {&limits, 44, "block_limits", "maximum_write_same_length_hex", "maximum_atomic_transfer_length"},
-               {&ata, 31, "ata_information", "sat_vendor", "sat_product"},
-               {&ata, 56, "ata_information", "transport", "command_code"},
-               {&ata, 60, "ata_information", "command_code", "identify_hex"},
-               {&ata, 113, "ata_information", "serial_number", "firmware_revision"},
-               {&ata, 153, "ata_information", "firmware_revision", "model"},
-               {&ata, 154, "ata_information", "model", "short"}};
+  } cases[] = {
+      {&limits, 12, "block_limits", "maximum_transfer_length", "optimal_transfer_length"},
+      {&limits, 43, "block_limits", "unmap_granularity_alignment", "maximum_write_same_length"},
+      {&limits, 44, "block_limits", "maximum_write_same_length_hex", "maximum_atomic_transfer_length"},
+      {&ata, 31, "ata_information", "sat_vendor", "sat_product"},
+      {&ata, 56, "ata_information", "transport", "command_code"},
+      {&ata, 60, "ata_information", "command_code", "identify_hex"},
+      {&ata, 113, "ata_information", "serial_number", "firmware_revision"},
+      {&ata, 153, "ata_information", "firmware_revision", "model"},
+      {&ata, 154, "ata_information", "model", "short"}};
   for (const auto& c : cases) {
     const std::vector<uint8_t> cut(c.page->begin(), c.page->begin() + static_cast<long>(c.length));
     const nlohmann::json doc = decode(cut, true).doc;
@@ -267,8 +271,8 @@ TEST(VpdPages, MultiBitFieldsAndNeighbouringBits) {
   std::vector<uint8_t> ext(64, 0);
   ext[1] = 0x86;
   ext[3] = 0x3c;
-  ext[4] = 0xe8;  // ACTIVATE_MICROCODE 3, SPT 5
-  ext[8] = 0xa0;  // LU_COLL_TYPE 5
+  ext[4] = 0xe8;   // ACTIVATE_MICROCODE 3, SPT 5
+  ext[8] = 0xa0;   // LU_COLL_TYPE 5
   ext[19] = 0x0a;  // DM_MD_D and DM_MD_F
   const nlohmann::json e = decode(ext, true).doc["extended_inquiry"];
   EXPECT_EQ(e["activate_microcode"], 3);
@@ -321,8 +325,8 @@ TEST(VpdPages, ProvisioningGroupDescriptorIsADesignator) {
 // Strings from a translation layer are untrusted: escaped in text and JSON.
 TEST(VpdPages, AtaStringsAreEscaped) {
   std::vector<uint8_t> ata = bytes(ataInformation());
-  ata[8] = 0x1b;               // ESC in the SAT vendor
-  ata[60 + 54] = 0xff;         // model word 27: a byte that is no UTF-8
+  ata[8] = 0x1b;        // ESC in the SAT vendor
+  ata[60 + 54] = 0xff;  // model word 27: a byte that is no UTF-8
   ata[60 + 55] = 'A';
   const Decoded d = decode(ata, true);
   EXPECT_EQ(d.doc["ata_information"]["sat_vendor"], "\\x1binux");
@@ -381,7 +385,8 @@ TEST(VpdAll, ARefusedOrWrongPageIsReportedAndTheRunGoesOn) {
   } cases[] = {{false, 5, "VPD page 89h is listed but was not read"},
                {true, 97, "page b3h arrived, page 89h was asked for"}};
   for (const auto& c : cases) {
-    std::map<int, std::vector<uint8_t>> pages = {{0x00, bytes("00 00 00 03 00 89 b3")}, {0xb3, bytes(referrals_c)}};
+    std::map<int, std::vector<uint8_t>> pages = {{0x00, bytes("00 00 00 03 00 89 b3")},
+                                                 {0xb3, bytes(referrals_c)}};
     if (c.wrongCode) pages[0x89] = bytes(referrals_c);
     ScriptedVpdTarget target(pages);
     ASSERT_TRUE(target.initScsiTarget("scripted", QXScsiAddress(), 0, nullptr));
@@ -398,7 +403,8 @@ TEST(VpdAll, ARefusedOrWrongPageIsReportedAndTheRunGoesOn) {
     EXPECT_NE(doc["vpd_pages"][1]["error"]["message"].get<std::string>().find(c.message), std::string::npos)
         << doc["vpd_pages"][1];
     EXPECT_FALSE(doc["vpd_pages"][1].contains("referrals"));
-    EXPECT_EQ(doc["vpd_pages"][2]["referrals"]["user_data_segment_multiplier"], 4096);  // read after the failure
+    EXPECT_EQ(doc["vpd_pages"][2]["referrals"]["user_data_segment_multiplier"],
+              4096);  // read after the failure
     EXPECT_FALSE(doc["vpd_pages"][2].contains("error"));
     EXPECT_EQ(doc["error"]["exit_status"], c.status);  // the run's failure, for the exit status
   }
@@ -433,10 +439,10 @@ TEST_F(InquiryRun, AllPagesOfEachEmulatedDevice) {
   }
   const qxscsi::test::ToolRun text = qxscsi::test::runTool("inquiry --vpd all", true);
   EXPECT_EQ(text.status, 0);
-  for (const char* section : {"supported VPD pages:\n", "\nVPD page 86h", "extended INQUIRY data VPD page:\n",
-                              "\nVPD page b0h", "Block limits VPD page (SBC):\n", "  Maximum transfer length: 65535 blocks\n",
-                              "Block device characteristics VPD page (SBC):\n",
-                              "Logical block provisioning VPD page (SBC):\n"})
+  for (const char* section :
+       {"supported VPD pages:\n", "\nVPD page 86h", "extended INQUIRY data VPD page:\n", "\nVPD page b0h",
+        "Block limits VPD page (SBC):\n", "  Maximum transfer length: 65535 blocks\n",
+        "Block device characteristics VPD page (SBC):\n", "Logical block provisioning VPD page (SBC):\n"})
     EXPECT_NE(text.out.find(section), std::string::npos) << section << text.out;
 }
 

@@ -100,7 +100,8 @@ int allVpdPages(QXScsiTarget& target, Output& out) {
     if (s != exitOk) {
       if (!out.doc().contains("error")) {
         char line[64];
-        std::snprintf(line, sizeof line, "inquiry: VPD page %02xh is listed but was not read", unsigned(code));
+        std::snprintf(line, sizeof line, "inquiry: VPD page %02xh is listed but was not read",
+                      unsigned(code));
         out.fail(line, s);
       }
       page["error"] = lastError = out.doc()["error"];

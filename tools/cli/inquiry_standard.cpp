@@ -16,8 +16,8 @@ std::string field(const uint8_t* data, size_t from, size_t to) {
 }
 
 const char* versionName(unsigned version) {
-  static const char* const names[] = {"no conformance claimed", "SCSI-1", "SCSI-2", "SPC", "SPC-2", "SPC-3",
-                                      "SPC-4", "SPC-5"};
+  static const char* const names[] = {
+      "no conformance claimed", "SCSI-1", "SCSI-2", "SPC", "SPC-2", "SPC-3", "SPC-4", "SPC-5"};
   return version < 8 ? names[version] : "no conformance claimed";
 }
 
@@ -54,7 +54,8 @@ void describeStandardInquiry(const uint8_t* d, size_t n, Output& out) {
   j["peripheral_device_type_hex"] = hexNumber(pdt, 2);
   j["peripheral_device_type_text"] = deviceTypeText(pdt);
   if (n >= 3) {
-    std::snprintf(line, sizeof line, "  PQual=%u  PDT=%u  RMB=%u  LU_CONG=%u  hot_pluggable=%u  version=0x%02x  [%s]\n",
+    std::snprintf(line, sizeof line,
+                  "  PQual=%u  PDT=%u  RMB=%u  LU_CONG=%u  hot_pluggable=%u  version=0x%02x  [%s]\n",
                   qualifier, pdt, bit(d[1], 7), bit(d[1], 6), (d[1] >> 4) & 3u, d[2], versionName(d[2]));
     t << line;
     j["removable"] = bit(d[1], 7) != 0;
@@ -73,8 +74,8 @@ void describeStandardInquiry(const uint8_t* d, size_t n, Output& out) {
     j["response_data_format"] = d[3] & 0x0f;
   }
   if (n >= 6) {
-    std::snprintf(line, sizeof line, "  SCCS=%u  ACC=%u  TPGS=%u  3PC=%u  Protect=%u", bit(d[5], 7), bit(d[5], 6),
-                  (d[5] >> 4) & 3u, bit(d[5], 3), bit(d[5], 0));
+    std::snprintf(line, sizeof line, "  SCCS=%u  ACC=%u  TPGS=%u  3PC=%u  Protect=%u", bit(d[5], 7),
+                  bit(d[5], 6), (d[5] >> 4) & 3u, bit(d[5], 3), bit(d[5], 0));
     t << line;
     j["scc_supported"] = bit(d[5], 7) != 0;
     j["access_controls_coordinator"] = bit(d[5], 6) != 0;
@@ -84,7 +85,8 @@ void describeStandardInquiry(const uint8_t* d, size_t n, Output& out) {
     if (n >= 7) {
       char vs[16] = "";  // the vendor-specific bit beside MultiP means something only with it
       if (bit(d[6], 4)) std::snprintf(vs, sizeof vs, " (VS=%u)", bit(d[6], 5));
-      std::snprintf(line, sizeof line, "  [BQue=%u]\n  EncServ=%u  MultiP=%u%s  [MChngr=%u]  [ACKREQQ=%u]  Addr16=%u",
+      std::snprintf(line, sizeof line,
+                    "  [BQue=%u]\n  EncServ=%u  MultiP=%u%s  [MChngr=%u]  [ACKREQQ=%u]  Addr16=%u",
                     bit(d[6], 7), bit(d[6], 6), bit(d[6], 4), vs, bit(d[6], 3), bit(d[6], 2), bit(d[6], 0));
       t << line;
       j["basic_queuing"] = bit(d[6], 7) != 0;
@@ -104,8 +106,8 @@ void describeStandardInquiry(const uint8_t* d, size_t n, Output& out) {
     j["command_queuing"] = bit(d[7], 1) != 0;
   }
   if (n >= 57) {
-    std::snprintf(line, sizeof line, "  [SPI: Clocking=0x%x  QAS=%u  IUS=%u]\n", (d[56] >> 2) & 3u, bit(d[56], 1),
-                  bit(d[56], 0));
+    std::snprintf(line, sizeof line, "  [SPI: Clocking=0x%x  QAS=%u  IUS=%u]\n", (d[56] >> 2) & 3u,
+                  bit(d[56], 1), bit(d[56], 0));
     t << line;
   }
   if (n >= 5) {

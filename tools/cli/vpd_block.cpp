@@ -12,8 +12,8 @@ const VpdField blockLimits_c[] = {
     {4, 1, 0x01, FieldStyle::number, "Write same non-zero (WSNZ)", "write_same_non_zero"},
     {5, 1, 0xff, FieldStyle::blocks, "Maximum compare and write length", "maximum_compare_and_write_length",
      nullptr, 0, "Command not implemented"},
-    {6, 2, 0xff, FieldStyle::blocks, "Optimal transfer length granularity", "optimal_transfer_length_granularity",
-     nullptr, 0, "not reported"},
+    {6, 2, 0xff, FieldStyle::blocks, "Optimal transfer length granularity",
+     "optimal_transfer_length_granularity", nullptr, 0, "not reported"},
     {8, 4, 0xff, FieldStyle::blocks, "Maximum transfer length", "maximum_transfer_length", nullptr, 0,
      "not reported"},
     {12, 4, 0xff, FieldStyle::blocks, "Optimal transfer length", "optimal_transfer_length", nullptr, 0,
@@ -26,26 +26,33 @@ const VpdField blockLimits_c[] = {
      "maximum_unmap_block_descriptor_count", nullptr, 0, "Unmap command not implemented"},
     {28, 4, 0xff, FieldStyle::blocks, "Optimal unmap granularity", "optimal_unmap_granularity", nullptr, 0,
      "not reported"},
-    {32, 1, 0x80, FieldStyle::truth, "Unmap granularity alignment valid", "unmap_granularity_alignment_valid"},
+    {32, 1, 0x80, FieldStyle::truth, "Unmap granularity alignment valid",
+     "unmap_granularity_alignment_valid"},
     {32, 4, 0x7f, FieldStyle::number, "Unmap granularity alignment", "unmap_granularity_alignment"},
     {36, 8, 0xff, FieldStyle::hex, "Maximum write same length", "maximum_write_same_length", nullptr, 0,
      "not reported"},
-    {44, 4, 0xff, FieldStyle::blocks, "Maximum atomic transfer length", "maximum_atomic_transfer_length", nullptr,
-     0, "not reported"},
+    {44, 4, 0xff, FieldStyle::blocks, "Maximum atomic transfer length", "maximum_atomic_transfer_length",
+     nullptr, 0, "not reported"},
     {48, 4, 0xff, FieldStyle::number, "Atomic alignment", "atomic_alignment", nullptr, 0,
      "unaligned atomic writes permitted"},
-    {52, 4, 0xff, FieldStyle::number, "Atomic transfer length granularity", "atomic_transfer_length_granularity",
-     nullptr, 0, "no granularity requirement"},
+    {52, 4, 0xff, FieldStyle::number, "Atomic transfer length granularity",
+     "atomic_transfer_length_granularity", nullptr, 0, "no granularity requirement"},
     {56, 4, 0xff, FieldStyle::blocks, "Maximum atomic transfer length with atomic boundary",
      "maximum_atomic_transfer_length_with_atomic_boundary", nullptr, 0, "not reported"},
-    {60, 4, 0xff, FieldStyle::blocks, "Maximum atomic boundary size", "maximum_atomic_boundary_size", nullptr, 0,
-     "can only write atomic 1 block"},
+    {60, 4, 0xff, FieldStyle::blocks, "Maximum atomic boundary size", "maximum_atomic_boundary_size", nullptr,
+     0, "can only write atomic 1 block"},
 };
 
-const char* const productTypes_c[] = {"Not specified", "CFast", "CompactFlash", "Memory Stick", "MultiMediaCard",
-                                      "Secure Digital Card (SD)", "XQD", "Universal Flash Storage Card (UFS)"};
-const char* const formFactors_c[] = {"not reported", "5.25 inch", "3.5 inch", "2.5 inch", "1.8 inch",
-                                     "less than 1.8 inch"};
+const char* const productTypes_c[] = {"Not specified",
+                                      "CFast",
+                                      "CompactFlash",
+                                      "Memory Stick",
+                                      "MultiMediaCard",
+                                      "Secure Digital Card (SD)",
+                                      "XQD",
+                                      "Universal Flash Storage Card (UFS)"};
+const char* const formFactors_c[] = {"not reported", "5.25 inch", "3.5 inch",
+                                     "2.5 inch",     "1.8 inch",  "less than 1.8 inch"};
 const char* const zoned_c[] = {"not reported", "host-aware", "host-managed"};
 
 const VpdField blockDeviceCharacteristics_c[] = {
@@ -100,7 +107,8 @@ void describeBlockLimits(const uint8_t* p, size_t n, Output& out) {
 }
 
 void describeBlockDeviceCharacteristics(const uint8_t* p, size_t n, Output& out) {
-  nlohmann::json& j = pageObject(out, "block_device_characteristics", "Block device characteristics VPD page (SBC):");
+  nlohmann::json& j =
+      pageObject(out, "block_device_characteristics", "Block device characteristics VPD page (SBC):");
   if (n >= 6) {  // medium rotation rate: 0 not reported, 1 no rotation, 2 to 400h reserved
     const unsigned rate = static_cast<unsigned>(p[4]) << 8 | p[5];
     char line[64];
@@ -119,7 +127,8 @@ void describeBlockDeviceCharacteristics(const uint8_t* p, size_t n, Output& out)
 }
 
 void describeLogicalBlockProvisioning(const uint8_t* p, size_t n, Output& out) {
-  nlohmann::json& j = pageObject(out, "logical_block_provisioning", "Logical block provisioning VPD page (SBC):");
+  nlohmann::json& j =
+      pageObject(out, "logical_block_provisioning", "Logical block provisioning VPD page (SBC):");
   describeFields(p, n, logicalBlockProvisioning_c, out, j);
   // With DP set, a provisioning group designation descriptor follows: walked as page 83h's are.
   if (n > 8 && (p[5] & 0x01) != 0) {

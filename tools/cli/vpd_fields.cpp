@@ -43,8 +43,8 @@ void describeFields(const uint8_t* p, size_t n, const VpdField* fields, size_t c
     const bool flag = named && f.bytes == 1;
     const bool joins = flag && lineOffset == f.offset;
     if (lineOffset >= 0 && !joins) t << '\n';
-    t << (joins ? " " : "  ") << (f.style == FieldStyle::dropped ? "[" : "") << f.label << (named ? "=" : ": ")
-      << value << (f.style == FieldStyle::dropped ? "]" : "");
+    t << (joins ? " " : "  ") << (f.style == FieldStyle::dropped ? "[" : "") << f.label
+      << (named ? "=" : ": ") << value << (f.style == FieldStyle::dropped ? "]" : "");
     if (v < f.nameCount) t << " (" << f.names[v] << ')';
     if (v == 0 && f.zeroNote != nullptr) t << " [" << f.zeroNote << ']';
     lineOffset = flag ? f.offset : -1;
@@ -54,8 +54,7 @@ void describeFields(const uint8_t* p, size_t n, const VpdField* fields, size_t c
     else
       object[f.key] = v;
     if (f.bytes == 8) object[std::string(f.key) + "_hex"] = hexNumber(v, 1);
-    if (f.names != nullptr)
-      object[std::string(f.key) + "_text"] = v < f.nameCount ? f.names[v] : "reserved";
+    if (f.names != nullptr) object[std::string(f.key) + "_text"] = v < f.nameCount ? f.names[v] : "reserved";
   }
   if (lineOffset >= 0) t << '\n';
 }
@@ -93,7 +92,8 @@ const VpdField extendedInquiry_c[] = {
     {12, 1, 0x40, FieldStyle::flag, "HRA_SUP", "hard_reset_activation_supported"},
     {12, 1, 0x20, FieldStyle::flag, "VSA_SUP", "vendor_specific_activation_supported"},
     {12, 1, 0x10, FieldStyle::flag, "DMS_VALID", "download_microcode_support_valid"},
-    {13, 1, 0xff, FieldStyle::flag, "Maximum supported sense data length", "maximum_supported_sense_data_length"},
+    {13, 1, 0xff, FieldStyle::flag, "Maximum supported sense data length",
+     "maximum_supported_sense_data_length"},
     {14, 1, 0x80, FieldStyle::flag, "IBS", "implicit_bind_supported"},
     {14, 1, 0x40, FieldStyle::flag, "IAS", "implicit_affiliation_supported"},
     {14, 1, 0x04, FieldStyle::flag, "SAC", "set_affiliation_supported"},
