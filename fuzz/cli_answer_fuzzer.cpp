@@ -1,5 +1,5 @@
 // The command-line tool's decoders of device answers on hostile bytes (exact-size buffers):
-// standard INQUIRY data and VPD pages (00h, 80h, 83h and undecoded ones), into text and JSON.
+// standard INQUIRY data and VPD pages (every decoded one and undecoded ones), into text and JSON.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -23,8 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     qxscsi::cli::describeStandardInquiry(exact.get(), rest.size(), out);
   } else {
     // A page that claims the page code of a decoded page, as a device may send it in answer.
-    static const uint8_t decoded[3] = {0x00, 0x80, 0x83};
-    if (rest.size() > 1 && selector % 4 == 1) exact[1] = decoded[(selector >> 2) % 3];
+    static const uint8_t decoded[] = {0x00, 0x80, 0x83, 0x86, 0x89, 0xB0, 0xB1, 0xB2, 0xB3};
+    if (rest.size() > 1 && selector % 4 == 1) exact[1] = decoded[(selector >> 2) % sizeof decoded];
     qxscsi::cli::describeVpdPage(exact.get(), rest.size(), out);
   }
   // Throws on text that is not UTF-8: every string from the device must have been escaped.

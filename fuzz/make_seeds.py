@@ -95,8 +95,8 @@ seed("cli_sense", "sks_progress", [0, 0x70, 0, 0x02, 0, 0, 0, 0, 10, 0, 0, 0, 0,
 seed("cli_sense", "hex_text", b"\x01" + b"70 00 05 00 00 00 00 0a 00 00 00 00 24 00 00 c0 00 02")
 seed("cli_sense", "hex_text_descriptor", b"\x01" + b"72:05:24:00:00:00:00:08:02:06:00:00:c0:00:01:00")
 
-# cli_answer: selector (even: standard INQUIRY data; odd: a VPD page, 1 mod 4 forcing page 00h,
-# 80h or 83h into byte 1), then the answer's bytes.
+# cli_answer: selector (even: standard INQUIRY data; odd: a VPD page, 1 mod 4 forcing the code of
+# a decoded page into byte 1, chosen by selector >> 2), then the answer's bytes.
 INQUIRY = bytes([0, 0, 5, 2, 31, 0, 0, 0]) + b"QXSCSI  EMULATED DISK   0100"
 seed("cli_answer", "inquiry_36", b"\x00" + INQUIRY)
 seed("cli_answer", "inquiry_short_18", b"\x00" + INQUIRY[:18])
@@ -108,6 +108,15 @@ seed("cli_answer", "vpd_83", b"\x0b" + bytes([0, 0x83, 0, 32, 0x01, 0x03, 0, 8, 
 seed("cli_answer", "vpd_83_runs_past", [11, 0, 0x83, 0, 12, 0x02, 0x01, 0, 200, 0x41, 0x42])
 seed("cli_answer", "vpd_b0", [3, 0, 0xB0, 0, 4, 1, 2, 3, 4])
 seed("cli_answer", "empty_page", [1])
+STANDARD_96 = INQUIRY + b"20210520" + bytes(14) + bytes.fromhex("00c005c006002100") + bytes(30)
+seed("cli_answer", "inquiry_96_descriptors", b"\x00" + STANDARD_96[:4] + bytes([91]) + STANDARD_96[5:])
+seed("cli_answer", "vpd_86", [3, 0, 0x86, 0, 0x3C, 0xE8, 0x3F, 0x0F, 0x31, 0xFB] + [0xFF] * 55)
+seed("cli_answer", "vpd_89_cut_in_identify", [3, 0, 0x89, 0x02, 0x38] + [0x41] * 32 + [0x34] + [0] * 19
+     + [0xEC, 0, 0, 0] + [0x20, 0x58] * 50)
+seed("cli_answer", "vpd_b0_whole", [3, 0, 0xB0, 0, 0x3C] + [0xFF] * 60)
+seed("cli_answer", "vpd_b1_forced", [1 | (6 << 2), 0, 0, 0, 0x3C, 0x1C, 0x20, 0x07, 0xF5, 0x3F] + [0] * 54)
+seed("cli_answer", "vpd_b2_descriptor", [3, 0, 0xB2, 0, 0x0C, 0x08, 0x9D, 0x0A, 0x40, 0x01, 0x03, 0, 4, 1, 2, 3, 4])
+seed("cli_answer", "vpd_b3", [3, 0, 0xB3, 0, 0x0C, 0, 0, 0, 0, 0x11, 0x22, 0x33, 0x44, 0, 0, 0x10, 0])
 
 
 def main():

@@ -130,8 +130,8 @@ int run(int argc, char** argv, Options& o, Output& out) {
   cInquiry
       ->add_option("--vpd", inquiry.vpdText,
                    "VPD page to read instead of the standard data: 0 to 255 in decimal (as sg_vpd: 83 is "
-                   "decimal), 0xNN or NNh, or sv, sn, di, bl, bdc, lbpv (00h, 80h and 83h are decoded); "
-                   "default: none")
+                   "decimal), 0xNN or NNh, or sv, sn, di, ei, ai, bl, bdc, lbpv, ref (00h, 80h, 83h, 86h, 89h "
+                   "and B0h to B3h are decoded), or all (every page that 00h lists); default: none")
       ->type_name("PAGE");
   CLI::App* cTur = app.add_subcommand("tur", "TEST UNIT READY");
   deviceArgument(cTur, o);

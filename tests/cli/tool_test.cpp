@@ -38,8 +38,8 @@ class ToolTest : public ::testing::Test {
 TEST_F(ToolTest, InquiryOnTheDefaultDeviceDescribesTheEmulatedDisk) {
   ToolRun r = run("inquiry");
   ASSERT_EQ(r.status, 0) << r.out;
-  EXPECT_NE(r.out.find("peripheral device type: 0x00 (disk)"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("vendor: QXSCSI"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("   Peripheral device type: disk\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(" Vendor identification: QXSCSI\n"), std::string::npos) << r.out;
   nlohmann::json j = json("inquiry emulated:tape");
   EXPECT_EQ(j["peripheral_device_type"], 1);
   EXPECT_EQ(j["device"], "emulated:tape");

@@ -1,6 +1,7 @@
 // Device opening and the list subcommand.
 #include "cli/device.h"
 
+#include <algorithm>
 #include <memory>
 
 #include "cli/commands.h"
@@ -132,7 +133,9 @@ int runList(DeviceSession& session, const std::string& portal, unsigned long tim
       Options quietOptions;
       quietOptions.json = true;
       Output quiet(quietOptions);
-      describeStandardInquiry(data, sizeof data, quiet);
+      // The buffer's tail past ADDITIONAL LENGTH is not the device's: only the answer is decoded.
+      const size_t answered = std::min(sizeof data, size_t{5} + data[4]);
+      describeStandardInquiry(data, answered, quiet);
       const nlohmann::json& j = quiet.doc();
       out.text() << "  " << j.value("peripheral_device_type_text", std::string("(short answer)")) << "  "
                  << j.value("vendor", std::string()) << " " << j.value("product", std::string()) << " "

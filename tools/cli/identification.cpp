@@ -3,7 +3,7 @@
 #include <string>
 
 #include "cli/hex.h"
-#include "cli/vpd.h"
+#include "cli/vpd_fields.h"
 #include "qxscsi/designation.h"
 #include "qxscsi/iterators.h"
 

@@ -1,4 +1,4 @@
-// inquiry: standard INQUIRY data, and the VPD pages 00h, 80h and 83h.
+// inquiry: standard INQUIRY data, one VPD page, or every page the device lists.
 #include <cstdio>
 #include <memory>
 
@@ -16,15 +16,10 @@
 namespace qxscsi::cli {
 namespace {
 
-// An ASCII field of standard INQUIRY data, trailing blanks and NULs dropped, anything else escaped.
-std::string field(const uint8_t* data, size_t length, size_t from, size_t to) {
-  if (from >= length) return std::string();
-  if (to > length) to = length;
-  while (to > from && (data[to - 1] == ' ' || data[to - 1] == 0)) --to;
-  return untrustedText(data + from, to - from);
-}
-
-int vpdInquiry(QXScsiTarget& target, int page, const std::string& text, Output& out) {
+// Reads and decodes one VPD page; the bytes that arrived and belong to the page go to `answer`
+// when it is given (left empty when the page was refused or failed its checks).
+int vpdInquiry(QXScsiTarget& target, int page, const std::string& text, Output& out,
+               std::vector<uint8_t>* answer = nullptr) {
   const uint16_t length = 4096;
   std::vector<uint8_t> buffer(length, 0);
   unsigned char cdb[6];
@@ -63,54 +58,67 @@ int vpdInquiry(QXScsiTarget& target, int page, const std::string& text, Output& 
   if (!problem.empty()) {
     return out.fail("inquiry: response failed sanity checks: " + problem, exitMalformed);
   }
-  describeVpdPage(buffer.data(), claimed < got ? claimed : got, out);
+  const size_t used = claimed < got ? claimed : got;
+  describeVpdPage(buffer.data(), used, out);
+  if (answer != nullptr) answer->assign(buffer.begin(), buffer.begin() + static_cast<long>(used));
   return status;
+}
+
+// Moves what one page's run put in the document into an object of its own.
+nlohmann::json takePage(Output& out) {
+  nlohmann::json page = nlohmann::json::object();
+  for (auto it = out.doc().begin(); it != out.doc().end();) {
+    if (it.key() == "subcommand" || it.key() == "device" || it.key() == "error") {
+      ++it;
+      continue;
+    }
+    page[it.key()] = std::move(it.value());
+    it = out.doc().erase(it);
+  }
+  return page;
+}
+
+// Every page that page 00h lists, one after the other. A page that is refused or fails its checks
+// is reported and the run goes on; the exit status is that of the last page that failed.
+int allVpdPages(QXScsiTarget& target, Output& out) {
+  std::vector<uint8_t> supported;
+  int status = vpdInquiry(target, 0, "0", out, &supported);
+  nlohmann::json pages = nlohmann::json::array();
+  pages.push_back(takePage(out));
+  if (supported.empty()) {
+    out.doc()["vpd_pages"] = pages;
+    return status;
+  }
+  int last = status;
+  nlohmann::json lastError;
+  for (size_t i = 4; i < supported.size(); ++i) {
+    const int code = supported[i];
+    if (code == 0) continue;
+    out.text() << '\n';
+    const int s = vpdInquiry(target, code, std::to_string(code), out);
+    nlohmann::json page = takePage(out);
+    if (s != exitOk) {
+      if (!out.doc().contains("error")) {
+        char line[64];
+        std::snprintf(line, sizeof line, "inquiry: VPD page %02xh is listed but was not read",
+                      unsigned(code));
+        out.fail(line, s);
+      }
+      page["error"] = lastError = out.doc()["error"];
+      out.doc().erase("error");
+      last = s;
+    }
+    pages.push_back(std::move(page));
+  }
+  out.doc()["vpd_pages"] = pages;
+  if (!lastError.is_null()) out.doc()["error"] = lastError;
+  return last;
 }
 
 }  // namespace
 
-void describeStandardInquiry(const uint8_t* d, size_t n, Output& out) {
-  if (n < 8) {
-    out.text() << "short inquiry data (" << n << " bytes)\n";
-    out.doc()["short"] = true;
-    return;
-  }
-  // Fields that did not arrive whole are left out rather than shown cut.
-  const bool whole = n >= 36;
-  unsigned qualifier = d[0] >> 5, pdt = d[0] & 0x1f;
-  std::string vendor = field(d, n, 8, 16), product = field(d, n, 16, 32), revision = field(d, n, 32, 36);
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "0x%02x", pdt);
-  out.text() << "peripheral device type: " << buf << " (" << deviceTypeText(pdt) << ")\n"
-             << "peripheral qualifier: " << qualifier << "\n"
-             << "removable: " << ((d[1] & 0x80) ? "yes" : "no") << "\n"
-             << "version: " << unsigned(d[2]) << "\n"
-             << "response data format: " << unsigned(d[3] & 0x0f) << "\n";
-  if (whole)
-    out.text() << "vendor: " << vendor << "\n"
-               << "product: " << product << "\n"
-               << "revision: " << revision << "\n";
-  else
-    out.text() << "short inquiry data (" << n << " of 36 bytes): no vendor, product or revision\n";
-  nlohmann::json& j = out.doc();
-  j["peripheral_device_type"] = pdt;
-  j["peripheral_device_type_text"] = deviceTypeText(pdt);
-  j["peripheral_qualifier"] = qualifier;
-  j["removable"] = (d[1] & 0x80) != 0;
-  j["version"] = d[2];
-  j["version_hex"] = hexNumber(d[2], 2);
-  j["peripheral_device_type_hex"] = hexNumber(pdt, 2);
-  j["response_data_format"] = d[3] & 0x0f;
-  if (!whole) {
-    j["short"] = true;
-    return;
-  }
-  j["vendor"] = vendor;
-  j["product"] = product;
-  j["revision"] = revision;
-}
-
 int runInquiry(QXScsiTarget& target, const InquiryOptions& o, Output& out) {
+  if (o.vpdText == "all") return allVpdPages(target, out);
   if (!o.vpdText.empty()) {
     int page = 0;
     std::string error;

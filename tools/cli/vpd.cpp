@@ -1,4 +1,4 @@
-// VPD pages: supported pages, unit serial number, device identification.
+// VPD pages: supported pages, unit serial number; the choice of a page's decoder; page arguments.
 #include "cli/vpd.h"
 
 #include <cstdio>
@@ -6,6 +6,7 @@
 
 #include "cli/hex.h"
 #include "cli/sense_report.h"
+#include "cli/vpd_fields.h"
 
 namespace qxscsi::cli {
 namespace {
@@ -38,8 +39,6 @@ void serialNumber(const uint8_t* p, size_t n, Output& out) {
 
 }  // namespace
 
-void describeDeviceIdentification(const uint8_t* page, size_t length, Output& out);
-
 void describeVpdPage(const uint8_t* page, size_t length, Output& out) {
   if (length < 4) {
     out.text() << "short VPD page (" << length << " bytes)\n";
@@ -59,6 +58,24 @@ void describeVpdPage(const uint8_t* page, size_t length, Output& out) {
     case 0x83:
       describeDeviceIdentification(page, length, out);
       break;
+    case 0x86:
+      describeExtendedInquiry(page, length, out);
+      break;
+    case 0x89:
+      describeAtaInformation(page, length, out);
+      break;
+    case 0xb0:
+      describeBlockLimits(page, length, out);
+      break;
+    case 0xb1:
+      describeBlockDeviceCharacteristics(page, length, out);
+      break;
+    case 0xb2:
+      describeLogicalBlockProvisioning(page, length, out);
+      break;
+    case 0xb3:
+      describeReferrals(page, length, out);
+      break;
     default:
       out.text() << "(no decoder for this page; --hex shows its bytes)\n";
   }
@@ -71,8 +88,8 @@ struct Abbreviation {
   int page;
 };
 
-const Abbreviation abbreviations_c[] = {{"sv", 0x00}, {"sn", 0x80}, {"di", 0x83},
-                                        {"bl", 0xb0}, {"bdc", 0xb1}, {"lbpv", 0xb2}};
+const Abbreviation abbreviations_c[] = {{"sv", 0x00}, {"sn", 0x80},  {"di", 0x83},   {"ei", 0x86}, {"ai", 0x89},
+                                        {"bl", 0xb0}, {"bdc", 0xb1}, {"lbpv", 0xb2}, {"ref", 0xb3}};
 
 bool digits(const std::string& text, int base, int& value) {
   if (text.empty() || text.size() > 4) return false;
@@ -104,8 +121,8 @@ bool parseVpdPage(const std::string& text, int& page, std::string& error) {
   }
   const int value = parsePageNumber(text, 255);
   if (value < 0) {
-    error = "--vpd: expected a page 0 to 255 (decimal, 0xNN or NNh) or one of sv, sn, di, bl, bdc, lbpv, not '" +
-            text + "'";
+    error = "--vpd: expected a page 0 to 255 (decimal, 0xNN or NNh), all, or one of sv, sn, di, ei, ai, bl, bdc, "
+            "lbpv, ref, not '" + text + "'";
     return false;
   }
   page = value;

@@ -1,4 +1,4 @@
-// Decoding of vital product data pages 00h, 80h and 83h.
+// Decoding of vital product data pages (00h, 80h, 83h, 86h, 89h, B0h to B3h) and page arguments.
 #pragma once
 
 #include <cstddef>
@@ -14,8 +14,8 @@ namespace qxscsi::cli {
 void describeVpdPage(const uint8_t* page, size_t length, Output& out);
 
 // Reads a VPD page argument as sg_vpd takes it: decimal ("131"), "0x83", "83h", or an
-// abbreviation of a decoded page (sv 00h, sn 80h, di 83h, bl B0h, bdc B1h, lbpv B2h). False, with
-// the reason in `error`, for anything else or a value above 255.
+// abbreviation of a decoded page (sv 00h, sn 80h, di 83h, ei 86h, ai 89h, bl B0h, bdc B1h, lbpv B2h,
+// ref B3h). False, with the reason in `error`, for anything else or a value above 255.
 bool parseVpdPage(const std::string& text, int& page, std::string& error);
 
 // A hint for an ILLEGAL REQUEST answering a request for `page` given as `text`: names the page
