@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 #include "cli/commands.h"
 #include "cli/daily.h"
@@ -181,16 +182,29 @@ int run(int argc, char** argv, Options& o, Output& out) {
                     "list only the targets and LUNs of the iSCSI portal HOST[:PORT] (port default 3260); "
                     "default: the devices each back-end finds by itself")
       ->type_name("HOST[:PORT]");
-  DailyCommands daily(app, o);  // readcap, start, sync, modes
+  // Setting up subcommands costs most of a short run: when the arguments name a subcommand, the
+  // others cannot be parsed in this run, so the daily ones are not set up for one of those above,
+  // and only the named one gets the common options. Else (help, an unknown word) all are set up.
+  const std::string word = firstWord(argc, argv);
+  bool named = false;
+  for (const CLI::App* sub : app.get_subcommands({})) named = named || sub->get_name() == word;
+  std::optional<DailyCommands> daily;  // readcap, start, sync, modes, logs, persist, rtpg
+  if (!named) daily.emplace(app, o);
+  for (const CLI::App* sub : app.get_subcommands({})) named = named || sub->get_name() == word;
+  auto wanted = [&](const CLI::App* sub) { return !named || sub->get_name() == word; };
   for (CLI::App* sub : {cInquiry, cTur, cSense, cLuns, cRaw, cXcopy, cResults})
-    commonOptions(sub, o, timeoutText, true, true);
-  for (CLI::App* sub : daily.subcommands()) commonOptions(sub, o, timeoutText, true, true);
-  commonOptions(cDecode, o, timeoutText, false, true);
+    if (wanted(sub)) commonOptions(sub, o, timeoutText, true, true);
+  if (daily)
+    for (CLI::App* sub : daily->subcommands())
+      if (wanted(sub)) commonOptions(sub, o, timeoutText, true, true);
+  if (wanted(cDecode)) commonOptions(cDecode, o, timeoutText, false, true);
   for (CLI::App* sub : app.get_subcommands({})) sub->footer([] { return helpFooter(); });
-  commonOptions(cList, o, timeoutText, false, true);
-  cList->add_option("-t,--timeout", timeoutText,
-                    "seconds for each network step of --portal, a whole number 1 to 86400; default: 10")
-      ->type_name("SECONDS");
+  if (wanted(cList)) {
+    commonOptions(cList, o, timeoutText, false, true);
+    cList->add_option("-t,--timeout", timeoutText,
+                      "seconds for each network step of --portal, a whole number 1 to 86400; default: 10")
+        ->type_name("SECONDS");
+  }
 
   try {
     app.parse(argc, argv);
@@ -253,8 +267,8 @@ int run(int argc, char** argv, Options& o, Output& out) {
     status = runExtendedCopy(*target, listFile, out);
   else if (cResults->parsed())
     status = runCopyResults(*target, results, out);
-  else if (daily.parsed())
-    status = daily.run(*target, out);
+  else if (daily && daily->parsed())
+    status = daily->run(*target, out);
   return out.finish(status);
 }
 
