@@ -124,7 +124,6 @@ int run(int argc, char** argv, Options& o, Output& out) {
   app.require_subcommand(1);
   app.fallthrough();
   app.get_formatter()->column_width(34);
-  commonOptions(&app, o, timeoutText, true, true);
 
   // Setting up subcommands costs most of a short run. When the arguments name one of the
   // subcommands below, the others cannot be parsed in this run and are not set up, nor are the
@@ -211,6 +210,10 @@ int run(int argc, char** argv, Options& o, Output& out) {
   bool named = false;
   for (const CLI::App* sub : app.get_subcommands({})) named = named || sub->get_name() == word;
   auto wanted = [&](const CLI::App* sub) { return sub != nullptr && (!named || sub->get_name() == word); };
+  // Before the subcommand, the same options count. A subcommand that takes them all and comes first
+  // needs no copy of them here (nothing falls through to them).
+  const bool firstTakesAll = named && argc > 1 && word == argv[1] && word != "decode-sense" && word != "list";
+  if (!firstTakesAll) commonOptions(&app, o, timeoutText, true, true);
   for (CLI::App* sub : {cInquiry, cTur, cSense, cLuns, cRaw, cXcopy, cResults})
     if (wanted(sub)) commonOptions(sub, o, timeoutText, true, true);
   if (daily)
