@@ -63,20 +63,23 @@ std::string loaderReport(const std::string& args) {
   return out;
 }
 
-TEST(StartupTest, LibiscsiIsLoadedOnlyToOpenAnIscsiName) {
+TEST(StartupTest, LibiscsiIsLoadedOnlyToOpenAnIscsiNameAndNoRunPathIsSearched) {
   const std::string soname = QXSCSI_TOOL_LAZY_LIBISCSI;
-  if (soname.empty()) GTEST_SKIP() << "this program links libiscsi at start";
+  if (soname.empty()) GTEST_SKIP() << "this program links libiscsi (and perhaps our libraries) at start";
   for (const std::string& args : {"decode-sense " + std::string(sense_c), std::string("tur emulated:disk"),
                                  std::string("--help")}) {
     SCOPED_TRACE(args);
     const std::string report = loaderReport(args);
     EXPECT_NE(report.find("libsgutils2"), std::string::npos) << "no loader report:\n" << report;
     EXPECT_EQ(report.find(soname), std::string::npos) << report;
+    // The program loads no library of ours: a run path (an empty one meant the current directory)
+    // would only send the loader through directories it must not search.
+    EXPECT_EQ(report.find("RUNPATH"), std::string::npos) << report;
   }
   // Port 1 on loopback refuses the connection: libiscsi was loaded to try it, and the run ends
   // with the connection's failure, not the loading's.
   const std::string report = loaderReport("tur iscsi://127.0.0.1:1/iqn.2026-12.org.example:none/0");
-  EXPECT_NE(report.find("file=" + soname), std::string::npos) << report;
+  EXPECT_NE(report.find("find library=" + soname), std::string::npos) << report;
   EXPECT_EQ(report.find("could not be loaded"), std::string::npos) << report;
   EXPECT_NE(report.find("qxscsi:"), std::string::npos) << report;
 }
