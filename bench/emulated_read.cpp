@@ -23,16 +23,12 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 constexpr unsigned kBlock = 512;
 constexpr unsigned kBlocks = 8;             // 4 KiB a command
 constexpr unsigned kCapacityBlocks = 8192;  // 4 MiB, walked sequentially and wrapping
-constexpr int kChunk = 256;
 constexpr int kRepetitions = 5;
 
-using qxscsi::bench::median;
-using qxscsi::bench::recordLoad;
+using qxscsi::bench::interleave;
 
 qxscsi::backends::Installation* installation() {
   static std::unique_ptr<qxscsi::backends::Installation> i = qxscsi::backends::install();
@@ -49,35 +45,6 @@ bool readThroughLibrary(QXScsiTarget& t, unsigned lba, unsigned char* buffer) {
   bool ok = cmd && cmd->scsiStatus() == 0;
   QXScsiFreeCmd(cmd);
   return ok;
-}
-
-// Times kChunk calls of step(i); negative when one fails.
-template <class Step>
-double timedChunk(Step step) {
-  auto t0 = Clock::now();
-  for (int i = 0; i < kChunk; ++i)
-    if (!step(i)) return -1;
-  return std::chrono::duration<double>(Clock::now() - t0).count();
-}
-
-// ABBA rounds of a (the library) and b (the reference): ops per second of each and the median ratio.
-template <class A, class B>
-void interleave(benchmark::State& state, const char* nameA, A a, const char* nameB, B b) {
-  std::vector<double> ratios;
-  double secondsA = 0, secondsB = 0;
-  for (auto _ : state) {
-    double a1 = timedChunk(a), b1 = timedChunk(b), b2 = timedChunk(b), a2 = timedChunk(a);
-    if (a1 < 0 || a2 < 0) return state.SkipWithError((std::string(nameA) + " failed").c_str());
-    if (b1 < 0 || b2 < 0) return state.SkipWithError((std::string(nameB) + " failed").c_str());
-    ratios.push_back((b1 + b2) / (a1 + a2));
-    secondsA += a1 + a2;
-    secondsB += b1 + b2;
-  }
-  const double ops = 2.0 * kChunk * static_cast<double>(state.iterations());
-  state.counters[std::string(nameA) + "_iops"] = ops / secondsA;
-  state.counters[std::string(nameB) + "_per_s"] = ops / secondsB;
-  state.counters["ratio"] = median(ratios);
-  recordLoad(state);
 }
 
 std::string openFailure(QXScsiSPITarget& target, const std::string& name) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 #include "cli/commands.h"
 #include "cli/daily.h"
@@ -123,74 +124,111 @@ int run(int argc, char** argv, Options& o, Output& out) {
   app.require_subcommand(1);
   app.fallthrough();
   app.get_formatter()->column_width(34);
-  commonOptions(&app, o, timeoutText, true, true);
 
-  CLI::App* cInquiry = app.add_subcommand("inquiry", "standard INQUIRY data or a VPD page");
-  deviceArgument(cInquiry, o);
-  cInquiry
-      ->add_option("--vpd", inquiry.vpdText,
-                   "VPD page to read instead of the standard data: 0 to 255 in decimal (as sg_vpd: 83 is "
-                   "decimal), 0xNN or NNh, or sv, sn, di, ei, ai, bl, bdc, lbpv, ref (00h, 80h, 83h, 86h, 89h "
-                   "and B0h to B3h are decoded), or all (every page that 00h lists); default: none")
-      ->type_name("PAGE");
-  CLI::App* cTur = app.add_subcommand("tur", "TEST UNIT READY");
-  deviceArgument(cTur, o);
-  CLI::App* cSense = app.add_subcommand("sense", "REQUEST SENSE, decoded");
-  deviceArgument(cSense, o);
-  CLI::App* cLuns = app.add_subcommand("luns", "REPORT LUNS");
-  deviceArgument(cLuns, o);
-  CLI::App* cRaw = app.add_subcommand("raw", "any CDB given in hex, sent through cmdCall");
-  cRaw->add_option("--cdb", raw.cdbHex, "the CDB: 1 to 16 bytes in hex, e.g. \"12 00 00 00 24 00\"; required")
-      ->type_name("HEX")
-      ->required();
-  deviceArgument(cRaw, o);
-  cRaw->add_option("--in", raw.inLength,
-                   "read up to LEN bytes from the device (a whole number, 0 to 16777216); default: no data in")
-      ->type_name("LEN")
-      ->check(CLI::Range(0L, 16L * 1024 * 1024).description(""));
-  cRaw->add_option("--out", raw.outFile, "send the bytes of FILE to the device; default: no data out")
-      ->type_name("FILE");
-  cRaw->add_option("--outfile", raw.saveFile,
-                   "write the bytes that arrive (only those) to FILE instead of a hex dump; needs --in; default: none")
-      ->type_name("FILE");
-  CLI::App* cXcopy = app.add_subcommand("xcopy", "EXTENDED COPY with a parameter list from a file");
-  cXcopy->add_option("--list", listFile, "file holding the parameter list (at most 16 MiB); required")
-      ->type_name("FILE")
-      ->required();
-  deviceArgument(cXcopy, o);
-  CLI::App* cResults = app.add_subcommand("copy-results", "RECEIVE COPY RESULTS");
-  deviceArgument(cResults, o);
-  cResults
-      ->add_option("--sa", results.serviceAction,
-                   "service action, a whole number 0 to 31 (0 copy status, 3 operating parameters); default: 0")
-      ->type_name("NUMBER")
-      ->check(CLI::Range(0, 31).description(""));
-  cResults->add_option("--list-id", results.listIdentifier, "list identifier, a whole number 0 to 255; default: 0")
-      ->type_name("NUMBER")
-      ->check(CLI::Range(0, 255).description(""));
-  cResults
-      ->add_option("--len", results.allocationLength,
-                   "allocation length in bytes, a whole number 0 to 16777216; default: 1024")
-      ->type_name("LEN")
-      ->check(CLI::Range(0UL, 16UL * 1024 * 1024).description(""));
-  CLI::App* cDecode =
-      app.add_subcommand("decode-sense", "decode sense bytes given in hex (arguments or stdin)");
-  cDecode->add_option("HEX", senseHex, "sense bytes in hex; default: read from standard input");
-  CLI::App* cList = app.add_subcommand("list", "the devices the back-ends can see");
-  cList->add_option("--portal", portal,
-                    "list only the targets and LUNs of the iSCSI portal HOST[:PORT] (port default 3260); "
-                    "default: the devices each back-end finds by itself")
-      ->type_name("HOST[:PORT]");
-  DailyCommands daily(app, o);  // readcap, start, sync, modes
+  // Setting up subcommands costs most of a short run. When the arguments name one of the
+  // subcommands below, the others cannot be parsed in this run and are not set up, nor are the
+  // daily ones; else (help, a daily or an unknown word) all are, and only the named one gets the
+  // common options. A name missing from ownNames would only make its runs slower.
+  const std::string word = firstWord(argc, argv);
+  static const char* const ownNames[] = {"inquiry", "tur",          "sense",        "luns", "raw",
+                                         "xcopy",   "copy-results", "decode-sense", "list"};
+  bool ownNamed = false;
+  for (const char* name : ownNames) ownNamed = ownNamed || word == name;
+  // The subcommand `name`, or null when another one of those above is named.
+  auto subcommand = [&](const char* name, const char* description) -> CLI::App* {
+    return ownNamed && word != name ? nullptr : app.add_subcommand(name, description);
+  };
+
+  CLI::App* cInquiry = subcommand("inquiry", "standard INQUIRY data or a VPD page");
+  if (cInquiry) {
+    deviceArgument(cInquiry, o);
+    cInquiry
+        ->add_option("--vpd", inquiry.vpdText,
+                     "VPD page to read instead of the standard data: 0 to 255 in decimal (as sg_vpd: 83 is "
+                     "decimal), 0xNN or NNh, or sv, sn, di, ei, ai, bl, bdc, lbpv, ref (00h, 80h, 83h, 86h, 89h "
+                     "and B0h to B3h are decoded), or all (every page that 00h lists); default: none")
+        ->type_name("PAGE");
+  }
+  CLI::App* cTur = subcommand("tur", "TEST UNIT READY");
+  if (cTur) deviceArgument(cTur, o);
+  CLI::App* cSense = subcommand("sense", "REQUEST SENSE, decoded");
+  if (cSense) deviceArgument(cSense, o);
+  CLI::App* cLuns = subcommand("luns", "REPORT LUNS");
+  if (cLuns) deviceArgument(cLuns, o);
+  CLI::App* cRaw = subcommand("raw", "any CDB given in hex, sent through cmdCall");
+  if (cRaw) {
+    cRaw->add_option("--cdb", raw.cdbHex, "the CDB: 1 to 16 bytes in hex, e.g. \"12 00 00 00 24 00\"; required")
+        ->type_name("HEX")
+        ->required();
+    deviceArgument(cRaw, o);
+    cRaw->add_option("--in", raw.inLength,
+                     "read up to LEN bytes from the device (a whole number, 0 to 16777216); default: no data in")
+        ->type_name("LEN")
+        ->check(CLI::Range(0L, 16L * 1024 * 1024).description(""));
+    cRaw->add_option("--out", raw.outFile, "send the bytes of FILE to the device; default: no data out")
+        ->type_name("FILE");
+    cRaw->add_option("--outfile", raw.saveFile,
+                     "write the bytes that arrive (only those) to FILE instead of a hex dump; needs --in; default: "
+                     "none")
+        ->type_name("FILE");
+  }
+  CLI::App* cXcopy = subcommand("xcopy", "EXTENDED COPY with a parameter list from a file");
+  if (cXcopy) {
+    cXcopy->add_option("--list", listFile, "file holding the parameter list (at most 16 MiB); required")
+        ->type_name("FILE")
+        ->required();
+    deviceArgument(cXcopy, o);
+  }
+  CLI::App* cResults = subcommand("copy-results", "RECEIVE COPY RESULTS");
+  if (cResults) {
+    deviceArgument(cResults, o);
+    cResults
+        ->add_option("--sa", results.serviceAction,
+                     "service action, a whole number 0 to 31 (0 copy status, 3 operating parameters); default: 0")
+        ->type_name("NUMBER")
+        ->check(CLI::Range(0, 31).description(""));
+    cResults->add_option("--list-id", results.listIdentifier, "list identifier, a whole number 0 to 255; default: 0")
+        ->type_name("NUMBER")
+        ->check(CLI::Range(0, 255).description(""));
+    cResults
+        ->add_option("--len", results.allocationLength,
+                     "allocation length in bytes, a whole number 0 to 16777216; default: 1024")
+        ->type_name("LEN")
+        ->check(CLI::Range(0UL, 16UL * 1024 * 1024).description(""));
+  }
+  CLI::App* cDecode = subcommand("decode-sense", "decode sense bytes given in hex (arguments or stdin)");
+  if (cDecode) cDecode->add_option("HEX", senseHex, "sense bytes in hex; default: read from standard input");
+  CLI::App* cList = subcommand("list", "the devices the back-ends can see");
+  if (cList)
+    cList
+        ->add_option("--portal", portal,
+                     "list only the targets and LUNs of the iSCSI portal HOST[:PORT] (port default 3260); "
+                     "default: the devices each back-end finds by itself")
+        ->type_name("HOST[:PORT]");
+  std::optional<DailyCommands> daily;  // readcap, start, sync, modes, logs, persist, rtpg
+  if (!ownNamed) daily.emplace(app, o);
+  bool named = false;
+  for (const CLI::App* sub : app.get_subcommands({})) named = named || sub->get_name() == word;
+  auto wanted = [&](const CLI::App* sub) { return sub != nullptr && (!named || sub->get_name() == word); };
+  // Before the subcommand, the same options count. A subcommand that takes them all and comes first
+  // needs no copy of them here (nothing falls through to them).
+  const bool firstTakesAll = named && argc > 1 && word == argv[1] && word != "decode-sense" && word != "list";
+  if (!firstTakesAll) commonOptions(&app, o, timeoutText, true, true);
   for (CLI::App* sub : {cInquiry, cTur, cSense, cLuns, cRaw, cXcopy, cResults})
-    commonOptions(sub, o, timeoutText, true, true);
-  for (CLI::App* sub : daily.subcommands()) commonOptions(sub, o, timeoutText, true, true);
-  commonOptions(cDecode, o, timeoutText, false, true);
+    if (wanted(sub)) commonOptions(sub, o, timeoutText, true, true);
+  if (daily)
+    for (CLI::App* sub : daily->subcommands())
+      if (wanted(sub)) commonOptions(sub, o, timeoutText, true, true);
+  if (wanted(cDecode)) commonOptions(cDecode, o, timeoutText, false, true);
   for (CLI::App* sub : app.get_subcommands({})) sub->footer([] { return helpFooter(); });
-  commonOptions(cList, o, timeoutText, false, true);
-  cList->add_option("-t,--timeout", timeoutText,
-                    "seconds for each network step of --portal, a whole number 1 to 86400; default: 10")
-      ->type_name("SECONDS");
+  if (wanted(cList)) {
+    commonOptions(cList, o, timeoutText, false, true);
+    cList->add_option("-t,--timeout", timeoutText,
+                      "seconds for each network step of --portal, a whole number 1 to 86400; default: 10")
+        ->type_name("SECONDS");
+  }
+  // Whether `sub` exists and was chosen.
+  auto parsed = [](const CLI::App* sub) { return sub != nullptr && sub->parsed(); };
 
   try {
     app.parse(argc, argv);
@@ -216,7 +254,7 @@ int run(int argc, char** argv, Options& o, Output& out) {
   if (o.device.empty())
     return out.finish(out.fail("the device name is empty (try emulated:disk, or qxscsi list)", exitSyntax));
 
-  if (cDecode->parsed()) return out.finish(runDecodeSense(senseHex, out));
+  if (parsed(cDecode)) return out.finish(runDecodeSense(senseHex, out));
 
   std::vector<QXScsi::ParameterData> params;
   std::string error;
@@ -224,7 +262,7 @@ int run(int argc, char** argv, Options& o, Output& out) {
 
   DeviceSession session;
   // Listing a portal waits 10 s for each network step unless -t says otherwise.
-  if (cList->parsed()) return out.finish(runList(session, portal, o.timeout ? o.timeout : 10, out));
+  if (parsed(cList)) return out.finish(runList(session, portal, o.timeout ? o.timeout : 10, out));
 
   int status = exitOther;
   QXScsiTarget* target = session.open(o.device, params, out, status, o.address);
@@ -239,22 +277,22 @@ int run(int argc, char** argv, Options& o, Output& out) {
     return true;
   });
 
-  if (cInquiry->parsed())
+  if (parsed(cInquiry))
     status = runInquiry(*target, inquiry, out);
-  else if (cTur->parsed())
+  else if (parsed(cTur))
     status = runTestUnitReady(*target, out);
-  else if (cSense->parsed())
+  else if (parsed(cSense))
     status = runRequestSense(*target, out);
-  else if (cLuns->parsed())
+  else if (parsed(cLuns))
     status = runReportLuns(*target, out);
-  else if (cRaw->parsed())
+  else if (parsed(cRaw))
     status = runRaw(*target, o, raw, out);
-  else if (cXcopy->parsed())
+  else if (parsed(cXcopy))
     status = runExtendedCopy(*target, listFile, out);
-  else if (cResults->parsed())
+  else if (parsed(cResults))
     status = runCopyResults(*target, results, out);
-  else if (daily.parsed())
-    status = daily.run(*target, out);
+  else if (daily && daily->parsed())
+    status = daily->run(*target, out);
   return out.finish(status);
 }
 

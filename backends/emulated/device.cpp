@@ -28,13 +28,24 @@ std::string hex(unsigned v) {
 
 }  // namespace
 
-Exchange::Exchange(unsigned lun, const Command& command, unsigned long expected, const std::string* initiator)
+void CommandResult::reset() {
+  executed = false;
+  refusal.clear();
+  status = wire::statusGood;
+  sense.clear();
+  transferred = 0;
+  beyond = 0;
+}
+
+Exchange::Exchange(unsigned lun, const Command& command, unsigned long expected, CommandResult& outcome,
+                   const std::string* initiator)
     : lun_(lun),
       cdb_(command.cdb),
       data_(command.data),
       room_(command.data ? command.length : 0),
       expected_(expected),
-      initiator_(initiator) {
+      initiator_(initiator),
+      outcome_(outcome) {
   outcome_.executed = true;
 }
 
@@ -130,10 +141,16 @@ std::unique_ptr<Device> Device::create(const Options& options, OpenFailure& fail
 }
 
 CommandResult Device::execute(unsigned lun, const Command& command, const std::string& initiator) {
-  CommandResult refused;
+  CommandResult result;
+  execute(lun, command, initiator, result);
+  return result;
+}
+
+void Device::execute(unsigned lun, const Command& command, const std::string& initiator, CommandResult& result) {
+  result.reset();
   if (!command.cdb || command.cdbLength == 0 || command.cdbLength > 16) {
-    refused.refusal = "CDB length " + std::to_string(command.cdbLength) + " is not 1 to 16 bytes";
-    return refused;
+    result.refusal = "CDB length " + std::to_string(command.cdbLength) + " is not 1 to 16 bytes";
+    return;
   }
   // Handlers read any of the 16 bytes; those the host did not give read as zero.
   unsigned char cdb[16] = {};
@@ -144,34 +161,34 @@ CommandResult Device::execute(unsigned lun, const Command& command, const std::s
   Shape shape;
   const bool known = shapeOf(cdb, shape);
   if (known && command.cdbLength < shape.cdbLength) {
-    refused.refusal = "CDB of " + std::to_string(command.cdbLength) +
-                      " bytes is too short for operation code " + hex(cdb[0]) + ", which needs " +
-                      std::to_string(shape.cdbLength);
-    return refused;
+    result.refusal = "CDB of " + std::to_string(command.cdbLength) +
+                     " bytes is too short for operation code " + hex(cdb[0]) + ", which needs " +
+                     std::to_string(shape.cdbLength);
+    return;
   }
   if (known && shape.bytes > 0) {
     if (command.direction != shape.direction) {
-      refused.refusal = "transfer direction " + std::to_string(command.direction) +
-                        " does not suit operation code " + hex(cdb[0]) + ", which moves data " +
-                        (shape.direction == QXScsi::dataIn_c ? "in (0)" : "out (1)");
-      return refused;
+      result.refusal = "transfer direction " + std::to_string(command.direction) +
+                       " does not suit operation code " + hex(cdb[0]) + ", which moves data " +
+                       (shape.direction == QXScsi::dataIn_c ? "in (0)" : "out (1)");
+      return;
     }
     if (!command.data && command.length > 0) {
-      refused.refusal = "a data buffer of " + std::to_string(command.length) + " bytes without an address";
-      return refused;
+      result.refusal = "a data buffer of " + std::to_string(command.length) + " bytes without an address";
+      return;
     }
   }
 
-  Exchange x(lun, padded, known ? shape.bytes : 0, &initiator);
+  Exchange x(lun, padded, known ? shape.bytes : 0, result, &initiator);
   const bool unit = lun < lunCount();
   if (unit && reportUnitAttention(x)) {
-    if (x.outcome().status == statusCheckCondition) lastSense_[lun] = x.outcome().sense;
-    return x.outcome();
+    if (result.status == statusCheckCondition) lastSense_[lun] = result.sense;
+    return;
   }
   if (!known) {
     x.fail(Sense(illegalRequest_c, 0x20, 0x00));
-    if (unit) lastSense_[lun] = x.outcome().sense;
-    return x.outcome();
+    if (unit) lastSense_[lun] = result.sense;
+    return;
   }
   const unsigned long room = command.data ? command.length : 0;
   if (shape.bytes > room && shape.direction == QXScsi::dataOut_c && unit) {
@@ -180,18 +197,17 @@ CommandResult Device::execute(unsigned lun, const Command& command, const std::s
     // data CDB or an overflow of a control CDB with INVALID FIELD IN CDB), the command ends in
     // CHECK CONDITION, ILLEGAL REQUEST, INVALID FIELD IN CDB (24h/00h), nothing written.
     x.fail(Sense(illegalRequest_c, 0x24, 0x00));
-    lastSense_[lun] = x.outcome().sense;
-    return x.outcome();
+    lastSense_[lun] = result.sense;
+    return;
   }
   if (unit) {
     run(x);
-    if (x.outcome().status == statusCheckCondition) lastSense_[lun] = x.outcome().sense;
+    if (result.status == statusCheckCondition) lastSense_[lun] = result.sense;
   } else if (cdb[0] == 0x12 || cdb[0] == 0x03 || cdb[0] == 0xA0) {
     Device::run(x);
   } else {
     x.fail(Sense(illegalRequest_c, 0x25, 0x00));
   }
-  return x.outcome();
 }
 
 bool Device::shapeOf(const unsigned char* cdb, Shape& s) const {

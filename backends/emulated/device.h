@@ -24,6 +24,9 @@ using Command = CommandView;
 // read or written and `refusal` says why. An executed one has a status, and fixed-format
 // sense data when the status is CHECK CONDITION.
 struct CommandResult {
+  // Back to a default result, keeping the storage of `refusal` and `sense`.
+  void reset();
+
   bool executed = false;
   std::string refusal;
   unsigned char status = wire::statusGood;
@@ -38,7 +41,9 @@ class Exchange {
  public:
   // `expected`: bytes the CDB allows to move; a data-in buffer of fewer bytes takes what fits.
   // `initiator` (not owned, outlives the exchange) names the I_T nexus that sent the command.
-  Exchange(unsigned lun, const Command& command, unsigned long expected,
+  // The outcome is written into `outcome` (the caller's, outliving the exchange), which must
+  // come in as a default CommandResult would be, its storage kept for reuse.
+  Exchange(unsigned lun, const Command& command, unsigned long expected, CommandResult& outcome,
            const std::string* initiator = nullptr);
 
   unsigned lun() const { return lun_; }
@@ -81,7 +86,7 @@ class Exchange {
   unsigned long room_;  // bytes of the host's buffer
   unsigned long expected_;
   const std::string* initiator_;
-  CommandResult outcome_;
+  CommandResult& outcome_;
 };
 
 // How a device type reads a CDB before running it.
@@ -113,6 +118,9 @@ class Device {
   // `initiator` names the I_T nexus ("" is the default one): with ua=1 each initiator has its own
   // unit attentions, the first of them POWER ON (29h/00h) at its first command.
   CommandResult execute(unsigned lun, const Command& command, const std::string& initiator = std::string());
+  // The same into the caller's `result`, which is reset first; its storage (refusal text, sense
+  // bytes) is reused, so that a command that needs none allocates nothing.
+  void execute(unsigned lun, const Command& command, const std::string& initiator, CommandResult& result);
 
   unsigned lunCount() const { return static_cast<unsigned>(lastSense_.size()); }
   unsigned char peripheralType() const { return peripheralType_; }

@@ -107,9 +107,14 @@ bool EmulatedTarget::executeCommand(QXScsiCmd& cmd, const QXScsiDevice&) {
   if (!shared_) return fail(cmd, notOpen_c, "no emulated device is open");
   Command command;
   if (!view(cmd, command)) return false;
-  Mistreatment how;
   commandStarted(command);
-  CommandResult result = executeHostile(*shared_->device, targetLun(cmd), command, hostility_, how, initiator_);
+  // result_ keeps its storage from command to command: a GOOD answer allocates nothing.
+  CommandResult& result = result_;
+  Mistreatment how;
+  if (hostility_ == Hostility::none)
+    shared_->device->execute(targetLun(cmd), command, initiator_, result);
+  else
+    result = executeHostile(*shared_->device, targetLun(cmd), command, hostility_, how, initiator_);
   if (how.timedOut) return fail(cmd, commandTimeout_c, "the command timed out (hostile device)");
   if (!result.executed) return fail(cmd, invalidRequest_c, result.refusal);
   const unsigned long requested = command.direction == QXScsi::noData_c ? 0 : command.length;

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "device.h"
 #include "hostile.h"
 #include "implementation_base.h"
 #include "options.h"
@@ -49,6 +50,7 @@ class EmulatedTarget : public ImplementationBase {
   unsigned lun_ = 0;
   bool exclusive_ = false;
   int handle_ = -1;
+  CommandResult result_;  // of the last command, its storage reused by the next
 };
 
 }  // namespace qxscsi::backends::emulated
