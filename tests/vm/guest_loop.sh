@@ -92,6 +92,18 @@ sg_xcopy if=$lio1 skip=100 of=$lio0 seek=300 bs=512 count=16 2>/dev/null || fail
 ours=$(qxscsi --json raw --cdb "28 00 00 00 01 2c 00 00 10 00" --in 8192 $lio0 | jq -r .data_hex)
 [ "$ours" = "$(hexof </tmp/blocks.bin)" ] && echo "16 blocks copied by sg_xcopy read back by the tool: equal" ||
   fail "the tool reads other blocks than sg_xcopy copied"
+# A copy LIO cannot make is its answer, not a failure of the tool: a destination designator it does
+# not know, and a destination range past the end of LUN 1 (16384 blocks).
+bad=$(echo "$list_hex" | sed 's/0c0ffee01/0c0ffee09/')
+bytes "$bad" >/tmp/unknown.list
+bytes "$header$(cscd $lio0)$(cscd $lio1)02000018000000010000$(printf %04x 16)$(printf %016x 0)$(printf %016x 16380)" >/tmp/past.list
+# LIO answers both COPY ABORTED, copy target device not reachable (0Dh/02h): the tool exits 10.
+for l in unknown past; do
+  out=$(qxscsi xcopy $lio0 --list /tmp/$l.list 2>&1); rc=$?
+  echo "\$ qxscsi xcopy $lio0 --list /tmp/$l.list -> $rc"; echo "$out" | sed 's/^/  /'
+  [ $rc -eq 10 ] && echo "$out" | grep -q "Copy target device not reachable" ||
+    fail "xcopy with the $l list exits $rc, not 10 with LIO's sense"
+done
 # OPERATING PARAMETERS: the tool's bytes are the first that sg_copy_results shows.
 for n in $lio0 $disk; do
   ours=$(qxscsi --json copy-results --sa 3 --len 520 $n); our_rc=$?
