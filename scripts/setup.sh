@@ -12,6 +12,7 @@ packages=(
   libiscsi-dev libiscsi-bin tgt
   qemu-system-x86 linux-image-amd64 busybox-static cpio
   python3 python3-jsonschema help2man hyperfine
+  jq
 )
 
 missing=()

@@ -1,18 +1,20 @@
 #!/usr/bin/env bash
 # Boots a throw-away virtual machine with a parallel SCSI host adapter (LSI 53C895A, driven by
-# sym53c8xx), a disk at 0:0:1:0 and an empty CD-ROM at 0:0:2:0, runs a guest script in it and
-# passes the script's exit status back through the serial console.
+# sym53c8xx), a disk at 0:0:1:0 and an empty CD-ROM at 0:0:2:0, runs guest scripts in it, one
+# after the other in one boot, and passes their exit status back through the serial console.
 #
-#   vm_run.sh [--timeout SEC] [--bin FILE]... [--module NAME]... [--wait-for NODE] GUEST_SCRIPT [ARGS...]
+#   vm_run.sh [--timeout SEC] [--bin FILE]... [--module NAME]... [--wait-for NODE] GUEST_SCRIPT...
 #
 # Every --bin FILE is copied to /opt/qx/bin in the guest with the shared libraries that ldd finds
-# (at their host paths, so build-tree run paths keep working); sg_inq and sg_luns come along when
-# installed. Every --module NAME (found anywhere in the module tree) is loaded after the SCSI
-# modules, in the order given. The guest script runs under busybox sh with /opt/qx/bin on PATH.
+# (at their host paths, so build-tree run paths keep working); the sg3_utils tools the guest
+# scripts compare with, and jq, come along when installed. Every --module NAME (found anywhere in
+# the module tree) is loaded after the SCSI modules, in the order given. The guest scripts run
+# under busybox sh with /opt/qx/bin on PATH, in /tmp, with no standard input.
 # The kernel and its modules come from /boot and /lib/modules (override with QXSCSI_VM_KERNEL and
 # QXSCSI_VM_MODULES).
-# Exit status: the guest script's, or 124 on timeout, 125 when the VM gave no result, 77 when no
-# usable kernel or emulator is installed (ctest treats 77 as skipped).
+# Exit status: 0 when every guest script exited 0, else the first failing one's; 124 on timeout,
+# 125 when the VM gave no result, 77 when no usable kernel or emulator is installed (ctest treats
+# 77 as skipped).
 set -euo pipefail
 
 timeout_s=600
@@ -30,8 +32,7 @@ while [ $# -gt 0 ]; do
     *) break ;;
   esac
 done
-[ $# -ge 1 ] || { echo "usage: vm_run.sh [--timeout SEC] [--bin FILE]... GUEST_SCRIPT [ARGS...]" >&2; exit 2; }
-guest_script=$1; shift
+[ $# -ge 1 ] || { echo "usage: vm_run.sh [--timeout SEC] [--bin FILE]... GUEST_SCRIPT..." >&2; exit 2; }
 
 qemu=${QXSCSI_VM_QEMU:-qemu-system-x86_64}
 modules=(scsi_common scsi_mod scsi_transport_spi sym53c8xx sg st ch)
@@ -94,7 +95,8 @@ copy_libs() {
     fi
   done
 }
-for tool in sg_inq sg_luns; do
+for tool in sg_inq sg_vpd sg_readcap sg_turs sg_luns sg_modes sg_logs sg_start sg_sync sg_persist \
+    sg_rtpg sg_requests sg_opcodes sg_copy_results sg_xcopy sg_dd jq; do
   if path=$(command -v "$tool"); then bins+=("$path"); fi
 done
 for b in "${bins[@]}"; do
@@ -102,8 +104,12 @@ for b in "${bins[@]}"; do
   cp -L "$b" "$root/opt/qx/bin/"
   copy_libs "$b"
 done
-cp "$guest_script" "$root/guest.sh"
-printf '%s\n' "$@" >"$root/guest.args"
+mkdir -p "$root/guest"
+for s in "$@"; do
+  [ -f "$s" ] || { echo "vm_run: no such guest script: $s" >&2; exit 2; }
+  cp "$s" "$root/guest/"
+  echo "${s##*/}" >>"$root/guest/order"
+done
 
 cat >"$root/init" <<INIT
 #!/bin/busybox sh
@@ -117,11 +123,14 @@ for m in ${modules[*]}; do insmod /lib/modules/\$m.ko || echo "QXVM: insmod \$m 
 i=0
 while [ ! -e $wait_for ] && [ \$i -lt 200 ]; do sleep 0.1; i=\$((i + 1)); done
 echo "QXVM-BEGIN uptime=\$(cut -d' ' -f1 /proc/uptime)"
-set --
-while IFS= read -r a; do set -- "\$@" "\$a"; done </guest.args
 cd /tmp
-sh /guest.sh "\$@"
-rc=\$?
+rc=0
+while read -r s; do
+  t0=\$(cut -d' ' -f1 /proc/uptime)
+  sh /guest/\$s </dev/null; r=\$?
+  echo "QXVM-SCRIPT \$s rc=\$r from=\$t0 to=\$(cut -d' ' -f1 /proc/uptime)"
+  [ \$rc -ne 0 ] || rc=\$r
+done </guest/order
 echo "QXVM-RESULT rc=\$rc uptime=\$(cut -d' ' -f1 /proc/uptime)"
 sync
 poweroff -f
@@ -173,12 +182,12 @@ fi
 if [ -z "$status" ]; then
   if [ -n "$result" ]; then status=$result; else status=125; fi
 fi
-echo "vm_run: guest ready after ${begin:-?} s of guest uptime, guest script took $(
+echo "vm_run: guest ready after ${begin:-?} s of guest uptime, guest scripts took $(
   awk -v a="${begin:-0}" -v b="${endup:-0}" 'BEGIN{printf "%.1f", b - a}') s, wall time ${elapsed} s"
 case $status in
   0) echo "vm_run: PASS" ;;
   124) echo "vm_run: FAIL: timed out after ${timeout_s} s" ;;
   125) echo "vm_run: FAIL: the guest reported no result"; [ -n "$begin" ] && tail -n 40 "$log.txt" ;;
-  *) echo "vm_run: FAIL: guest script exited with $status" ;;
+  *) echo "vm_run: FAIL: a guest script exited with $status" ;;
 esac
 exit "$status"
