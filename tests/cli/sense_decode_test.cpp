@@ -61,6 +61,8 @@ struct DescriptorCase {
   const char* text;         // a line libsgutils2 writes for it
 };
 
+void PrintTo(const DescriptorCase& c, std::ostream* os) { *os << c.name; }
+
 const std::vector<DescriptorCase>& descriptorCases() {
   static const std::vector<DescriptorCase> cases = {
       {"information", "72 03 11 00", "00 0a 80 00 00 00 00 00 00 00 12 34",
@@ -223,6 +225,8 @@ struct ShortCase {
   const char* format;    // as JSON says it
   const char* tooShort;  // part of the reason; "" when the bytes hold what they claim
 };
+
+void PrintTo(const ShortCase& c, std::ostream* os) { *os << c.name; }
 
 class SenseShortTest : public ::testing::TestWithParam<ShortCase> {};
 

@@ -230,8 +230,13 @@ void printSenseDecoded(std::ostream& os, const SenseReport& r, const uint8_t* by
     os << "no sense data\n";
     return;
   }
+  // libsgutils2 1.46 reads a few bytes past a short buffer's length (sg_scsi_normalize_sense): it
+  // gets a copy with zeros after it (as much as the largest sense data), told the real length.
+  std::vector<uint8_t> padded(bytes, bytes + r.received);
+  padded.resize(r.received + 264, 0);
   std::string text(8192, '\0');
-  sg_get_sense_str(nullptr, bytes, static_cast<int>(r.received), false, static_cast<int>(text.size()), &text[0]);
+  sg_get_sense_str(nullptr, padded.data(), static_cast<int>(r.received), false, static_cast<int>(text.size()),
+                   &text[0]);
   text.resize(std::strlen(text.c_str()));
   size_t pos = 0;
   while (pos < text.size()) {
