@@ -94,6 +94,10 @@ TEST(ModesSetTest, SendsTheChangedPageWithModeSelect) {
       {"modes --set ca.rcd=1 -6", "00001008" "0000080000000200" "0812050000000000000000000000000000000000", 0, 1},
       {"modes --set 0x1c.MRIE=6", "0000001000000008" "0000080000000200" "1c0a08060000000000000000", 0, 6},
       {"modes --set rw.ARRE=0", "0000001000000008" "0000080000000200" "010a80000000000000000000", 1, 0},
+      // Decimal even with a leading zero; hex with 0x.
+      {"modes --set ie.MRIE=010", "0000001000000008" "0000080000000200" "1c0a080a0000000000000000", 0, 10},
+      {"modes --set ie.INTT=0x0102AbCd", "0000001000000008" "0000080000000200" "1c0a08000102abcd00000000", 0,
+       0x0102abcd},
   };
   for (const auto& c : cases) {
     const nlohmann::json j = jsonOf(c.args, 0);
@@ -117,6 +121,8 @@ TEST(ModesSetTest, RefusalsNameWhatIsWrong) {
       {"modes --set ie.MRIE=-1", 1, "not a number"},
       {"modes --set ie.MRIE=", 1, "not a number"},
       {"modes --set caching.WCE=1x", 1, "not a number"},
+      {"modes --set caching.WCE=0x", 1, "not a number"},
+      {"modes --set caching.WCE=+1", 1, "not a number"},
       {"modes --set nosuch.WCE=1", 1, "has no fields to set"},
       {"modes --set 0x19.X=1", 1, "has no fields to set"},
       {"modes --set WCE=1", 1, "expected PAGE.FIELD=VALUE"},

@@ -120,8 +120,11 @@ int runModeSet(QXScsiTarget& target, const ModesOptions& o, Output& out) {
                     exitSyntax);
   char* end = nullptr;
   errno = 0;
-  const unsigned long long value = std::strtoull(valueText.c_str(), &end, 0);
-  if (valueText.empty() || *end != 0 || errno != 0 || valueText[0] == '-')
+  const bool hex = valueText.size() > 2 && valueText[0] == '0' && (valueText[1] == 'x' || valueText[1] == 'X');
+  // Decimal or 0x hex: a leading zero is not octal here, as in sdparm.
+  const unsigned long long value = std::strtoull(valueText.c_str() + (hex ? 2 : 0), &end, hex ? 16 : 10);
+  if (valueText.empty() || *end != 0 || errno != 0 || !std::isxdigit(static_cast<unsigned char>(valueText.back())) ||
+      valueText.find_first_of("+- ") != std::string::npos)
     return out.fail("modes: --set: '" + valueText + "' is not a number (decimal or 0x hex)", exitSyntax);
   const unsigned long long widest = field->bits >= 32 ? 0xffffffffULL : (1ULL << field->bits) - 1;
   if (value > widest)
