@@ -285,6 +285,15 @@ TEST(SenseShortTest, VendorSpecificIsNeitherDeferredNorDecoded) {
   EXPECT_TRUE(decodeSense(deferred.data(), deferred.size()).deferred);
 }
 
+TEST(SenseTextTest, DeviceTextCannotStartLinesOrSendEscapes) {
+  // A device designation whose T10 vendor identification (ASCII) carries an escape sequence and a newline.
+  const Bytes s = withHeader("72 06 3f 0e", "0e 0e 00 01 02 01 00 08 41 1b 5b 32 4a 0a 42 43");
+  const std::string text = decodedText(s);
+  EXPECT_EQ(text.find('\x1b'), std::string::npos) << text;
+  EXPECT_NE(text.find("vendor id: A.[2J.BC\n"), std::string::npos) << text;
+  EXPECT_EQ(senseJson(decodeSense(s.data(), s.size()))["descriptors"][0]["designator_hex"], "411b5b324a0a4243");
+}
+
 // The text is libsgutils2's, as sg_decode_sense shows the same bytes: only our "too short" line is ours.
 TEST(SenseTextTest, MatchesSgDecodeSense) {
   std::vector<std::string> inputs = {

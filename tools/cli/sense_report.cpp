@@ -59,26 +59,26 @@ void takeDescriptorFields(const uint8_t* sense, SenseReport& r) {
     const bool block = d.type == 0x0d;
     if ((d.type == 0x00 || block) && !info) {
       info = true;
-      r.infoValid = f["information_valid"].get<bool>();
-      r.information = f["information"].get<unsigned long long>();
+      r.infoValid = f.at("information_valid").get<bool>();
+      r.information = f.at("information").get<unsigned long long>();
     }
     if ((d.type == 0x01 || block) && !command) {
       command = r.commandSpecificValid = true;
-      r.commandSpecific = f["command_specific_information"].get<unsigned long long>();
+      r.commandSpecific = f.at("command_specific_information").get<unsigned long long>();
     }
     if ((d.type == 0x02 || block) && !sks) {
       sks = true;
-      r.sksv = f["sense_key_specific_valid"].get<bool>();
-      r.senseKeySpecific = f["sense_key_specific"].get<unsigned long>();
+      r.sksv = f.at("sense_key_specific_valid").get<bool>();
+      r.senseKeySpecific = f.at("sense_key_specific").get<unsigned long>();
       const uint8_t* p = sense + d.offset + 4;
       for (int i = 0; i < 3; ++i) r.sksBytes[i] = p[i];
     }
     if (d.type == 0x04) {
-      r.fileMark = r.fileMark || f["filemark"].get<bool>();
-      r.endOfMedium = r.endOfMedium || f["end_of_medium"].get<bool>();
+      r.fileMark = r.fileMark || f.at("filemark").get<bool>();
+      r.endOfMedium = r.endOfMedium || f.at("end_of_medium").get<bool>();
     }
     if (d.type == 0x04 || d.type == 0x05 || block)
-      r.incorrectLength = r.incorrectLength || f["incorrect_length"].get<bool>();
+      r.incorrectLength = r.incorrectLength || f.at("incorrect_length").get<bool>();
   }
 }
 
@@ -234,6 +234,15 @@ void printSenseDecoded(std::ostream& os, const SenseReport& r, const uint8_t* by
   // gets a copy with zeros after it (as much as the largest sense data), told the real length.
   std::vector<uint8_t> padded(bytes, bytes + r.received);
   padded.resize(r.received + 264, 0);
+  // libsgutils2 prints text designators as they are: their control characters (a newline would
+  // start a line of the device's making) become '.' in its copy. The JSON keeps the real bytes.
+  for (const SenseDescriptor& d : r.descriptors) {
+    if (d.type != 0x0e || d.truncated || d.tooShort || d.additionalLength < 6) continue;
+    const unsigned codeSet = padded[d.offset + 4] & 0x0f;
+    if (codeSet != 2 && codeSet != 3) continue;
+    for (size_t i = d.offset + 8; i < d.offset + 2 + d.additionalLength; ++i)
+      if (padded[i] < 0x20 || padded[i] == 0x7f) padded[i] = '.';
+  }
   std::string text(8192, '\0');
   sg_get_sense_str(nullptr, padded.data(), static_cast<int>(r.received), false, static_cast<int>(text.size()),
                    &text[0]);
