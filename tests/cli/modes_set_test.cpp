@@ -127,6 +127,9 @@ TEST(ModesSetTest, RefusalsNameWhatIsWrong) {
       {"modes --set 0x19.X=1", 1, "has no fields to set"},
       {"modes --set WCE=1", 1, "expected PAGE.FIELD=VALUE"},
       {"modes --save", 1, "--save goes with --set"},
+      {"modes --set caching.WCE=0 -p ie", 31, "it excludes -p, -c"},
+      {"modes --set caching.WCE=0 -c saved", 31, "it excludes -p, -c"},
+      {"modes --set caching.WCE=0 --dbd", 31, "it excludes -p, -c"},
       {"modes --set control.SWP=1", 5, "Control SWP cannot be changed to 1 (changeable mask 0x0)"},
       {"modes --set caching.DRA=1 --save", 5, "Caching DRA cannot be changed"},
   };

@@ -99,6 +99,11 @@ std::vector<uint8_t> modeSelectParameterList(const uint8_t* current, const ModeP
 }
 
 int runModeSet(QXScsiTarget& target, const ModesOptions& o, Output& out) {
+  if (o.page != ModesOptions().page || o.control != ModesOptions().control || o.subpage != 0 ||
+      o.disableBlockDescriptors || o.longLba)
+    return out.fail("modes: --set names its page and reads the current values: it excludes -p, -c, --subpage, "
+                    "--dbd and --llbaa",
+                    exitContradicting);
   const size_t dot = o.set.find('.'), equals = o.set.find('=');
   if (dot == std::string::npos || equals == std::string::npos || equals < dot)
     return out.fail("modes: --set '" + o.set + "': expected PAGE.FIELD=VALUE (say caching.WCE=0)", exitSyntax);
