@@ -24,7 +24,8 @@ void decode(const uint8_t* sense, size_t length) {
   printSense(text, report, "  ");
   QXSCSI_FUZZ_CHECK(!text.str().empty());
   // Throws on text that is not UTF-8: the report must hold none.
-  const std::string json = senseJson(report).dump();
+  printSenseDecoded(text, report, sense);
+  const std::string json = senseJson(report, sense).dump();
   QXSCSI_FUZZ_CHECK(!json.empty());
 }
 

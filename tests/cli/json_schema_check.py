@@ -56,6 +56,20 @@ CASES = [
     (["decode-sense", "70 00 05 00 00 00 00 0a 00 00 00 00 24 00 00 c0 00 02"], 0),
     (["decode-sense", "f2 06 29 00 00 00 00 0c 00 0a 80 00 00 00 00 00 de ad be ef 00 00"], 0),
     (["decode-sense", "0x"], 1),
+    # Every descriptor type decoded, a cut one, vendor-specific and non-sense response codes.
+    (["decode-sense", "72 05 24 00 00 00 00 5a 00 0a 80 00 00 00 00 00 00 00 12 34 01 0a 00 00 00 00 00 00 00 00 00 09"
+      " 02 06 00 00 cb 00 11 00 03 02 00 5a 04 02 00 80 05 02 00 20 0a 06 02 04 04 00 80 00"
+      " 0b 1a 01 00 00 00 00 01 00 00 00 00 00 00 00 10 00 00 00 00 00 00 00 20 01 00 00 07"
+      " 0c 0c 01 02 70 00 05 00 00 00 00 00 00 00 0f 06 00 00 00 00 00 3c 80 02 de ad"], 0),
+    (["decode-sense", "72 01 00 1d 00 00 00 4e 09 0c 01 04 00 02 00 03 00 04 00 05 40 51"
+      " 06 1e 00 00 00 00 00 00 00 00 00 01 00 00 00 02 00 00 00 00 00 00 01 00 00 00 00 00 00 01 00 00"
+      " 08 0e 00 00 00 00 00 00 00 00 00 01 00 00 00 02 0e 0e 00 01 02 01 00 08 41 42 43 44 45 46 47 48"], 0),
+    (["decode-sense", "72 03 11 00 00 00 00 28 0d 1c a0 00 80 00 07 0c 00 00 00 00 00 00 12 34 00 00 00 00 00 00 00 09"
+      " 00 00 00 00 00 00 07 22 00 00"], 0),
+    (["decode-sense", "72 05 24 00 00 00 00 0c 00 0a 80 00"], 0),
+    (["decode-sense", "7f 00 05 00"], 0),
+    (["decode-sense", "60 00 05 00"], 0),
+    (["decode-sense", "70 00 0b 00 00 00 00 0a 00 00 00 00 08 00 00 80 00 00"], 0),
     (["list"], 0),
     (["list", "--portal", "127.0.0.1:1"], 15),
     (["tur", "no-such-device"], 15),
@@ -79,6 +93,12 @@ CASES = [
     (["modes"], 0),
     (["modes", "-p", "ca", "-c", "changeable", "--six", "--dbd"], 0),
     (["modes", "-p", "0x99"], 1),
+    (["modes", "--set", "caching.WCE=0", "--save"], 0),
+    (["modes", "--set", "rw.ARRE=0", "-6"], 0),
+    (["modes", "--set", "control.SWP=1"], 5),
+    (["modes", "--set", "caching.NOPE=1"], 1),
+    (["modes", "--set", "ie.MRIE=99"], 1),
+    (["modes", "--set", "caching.WCE=0", "emulated:changer"], 9),
     (["modes", "--six", "emulated:tape"], 0),
     (["modes", "emulated:changer"], 9),
     (["logs"], 0),

@@ -131,7 +131,7 @@ int runRequestSense(QXScsiTarget& target, Output& out) {
   size_t length = senseLength(buffer, out.received(sizeof buffer));
   out.data(buffer, length);
   SenseReport report = decodeSense(buffer, length);
-  printSense(out.text(), report);
+  printSenseDecoded(out.text(), report, buffer);
   out.doc()["sense"] = senseJson(report, buffer);
   return status;
 }
@@ -355,7 +355,7 @@ int runDecodeSense(const std::vector<std::string>& hex, Output& out) {
     return out.fail("decode-sense: no sense bytes given", exitSyntax);
   }
   SenseReport report = decodeSense(bytes.data(), bytes.size());
-  printSense(out.text(), report);
+  printSenseDecoded(out.text(), report, bytes.data());
   out.doc()["sense"] = senseJson(report, bytes.data());
   return exitOk;
 }

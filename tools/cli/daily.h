@@ -45,6 +45,8 @@ struct ModesOptions {
   bool six = false;                 // MODE SENSE(6) rather than (10)
   bool disableBlockDescriptors = false;
   bool longLba = false;
+  std::string set;    // PAGE.FIELD=VALUE: change one field with MODE SELECT
+  bool save = false;  // with `set`: SP, the device keeps the change
 };
 
 // What READ CAPACITY(10) or (16) answered; `problem` is set when the bytes cannot be believed.
@@ -123,6 +125,18 @@ int runReadCapacity(QXScsiTarget& target, const ReadCapacityOptions& o, Output& 
 int runStartStop(QXScsiTarget& target, const StartStopOptions& o, Output& out);
 int runSynchronizeCache(QXScsiTarget& target, const SyncOptions& o, Output& out);
 int runModeSense(QXScsiTarget& target, const ModesOptions& o, Output& out);
+
+// Where the one page of received MODE SENSE data lies: `at` bytes in (after the header and block
+// descriptors), `length` bytes long. An empty string when found, else why the data is malformed.
+struct ModePageSpan {
+  size_t at = 0, length = 0;
+};
+std::string locateModePage(const uint8_t* data, size_t length, bool six, unsigned page, ModePageSpan& span);
+// The MODE SELECT parameter list made from MODE SENSE data `current` (already changed): header,
+// block descriptors and the page, with the mode data length, WP and PS cleared. The list is the caller's.
+std::vector<uint8_t> modeSelectParameterList(const uint8_t* current, const ModePageSpan& span, bool six);
+// modes --set: one field of a decoded page changed with MODE SELECT (--save: and saved).
+int runModeSet(QXScsiTarget& target, const ModesOptions& o, Output& out);
 
 // rtpg: REPORT TARGET PORT GROUPS.
 struct RtpgOptions {

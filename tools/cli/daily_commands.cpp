@@ -38,6 +38,10 @@ DailyCommands::DailyCommands(CLI::App& app, Options& common) {
   modes_->add_flag("-6,--six", modesOptions_.six, "MODE SENSE(6) (default: MODE SENSE(10))");
   modes_->add_flag("-d,--dbd", modesOptions_.disableBlockDescriptors, "no block descriptors (default: with them)");
   modes_->add_flag("-L,--llbaa", modesOptions_.longLba, "long LBA block descriptors accepted (MODE SENSE(10) only)");
+  modes_->add_option("--set", modesOptions_.set,
+                     "PAGE.FIELD=VALUE: change one field with MODE SELECT(10), or (6) with --six (say caching.WCE=0; "
+                     "PAGE: rw, ca, co, ie or a number)");
+  modes_->add_flag("--save", modesOptions_.save, "with --set: save the change too (SP), so it outlasts a reset");
 
   logs_ = app.add_subcommand("logs", "LOG SENSE: one log page, decoded (default: the supported pages, 00h)");
   device(logs_);

@@ -9,14 +9,7 @@
 namespace qxscsi::cli {
 namespace {
 
-// A field: `bits` wide ending at bit `low` of byte `byte` (bits <= 8), or `bits`/8 whole bytes
-// from `byte` on (big-endian).
-struct Field {
-  const char* acronym;
-  const char* key;  // JSON key
-  const char* description;
-  unsigned byte, low, bits;
-};
+using Field = ModeField;
 
 const Field readWriteRecovery_c[] = {
     {"AWRE", "automatic_write_reallocation_enabled", "automatic write reallocation enabled", 2, 7, 1},
@@ -107,15 +100,36 @@ const Known known_c[] = {
     {0x1c, "Informational exceptions control", informationalExceptions_c, std::size(informationalExceptions_c)},
 };
 
-// Where a field's last byte lies: it is decoded only when the page holds that byte.
-unsigned lastByte(const Field& f) { return f.bits <= 8 ? f.byte : f.byte + f.bits / 8 - 1; }
+}  // namespace
 
-uint32_t valueOf(const uint8_t* page, const Field& f) {
+// Where a field's last byte lies: it is decoded only when the page holds that byte.
+unsigned modeFieldLastByte(const Field& f) { return f.bits <= 8 ? f.byte : f.byte + f.bits / 8 - 1; }
+
+uint32_t modeFieldValue(const uint8_t* page, const Field& f) {
   if (f.bits <= 8) return (page[f.byte] >> f.low) & ((1u << f.bits) - 1);
   return f.bits == 16 ? wire::getBe16(page + f.byte) : wire::getBe32(page + f.byte);
 }
 
-}  // namespace
+void setModeField(uint8_t* page, const Field& f, uint32_t value) {
+  if (f.bits <= 8) {
+    const unsigned mask = ((1u << f.bits) - 1) << f.low;
+    page[f.byte] = static_cast<uint8_t>((page[f.byte] & ~mask) | ((value << f.low) & mask));
+  } else if (f.bits == 16) {
+    wire::putBe16(page + f.byte, value);
+  } else {
+    wire::putBe32(page + f.byte, value);
+  }
+}
+
+const ModeField* modePageFields(unsigned code, size_t& count) {
+  for (const Known& k : known_c)
+    if (k.code == code) {
+      count = k.count;
+      return k.fields;
+    }
+  count = 0;
+  return nullptr;
+}
 
 const char* modePageName(unsigned code, unsigned subpage) {
   if (subpage != 0) return nullptr;
@@ -133,8 +147,8 @@ bool describeModePage(const uint8_t* page, size_t length, std::ostream& text, nl
   fields = nlohmann::json::object();
   for (size_t i = 0; i < known->count; ++i) {
     const Field& f = known->fields[i];
-    if (lastByte(f) >= length) break;  // a page shorter than its standard size: the rest is absent
-    const uint32_t v = valueOf(page, f);
+    if (modeFieldLastByte(f) >= length) break;  // a page shorter than its standard size: the rest is absent
+    const uint32_t v = modeFieldValue(page, f);
     text << "    " << std::left << std::setw(10) << f.acronym << std::right << std::setw(10) << v << "  ["
          << f.description << "]\n";
     fields[f.key] = v;

@@ -9,6 +9,26 @@
 
 namespace qxscsi::cli {
 
+// A field of a decoded page: `bits` wide ending at bit `low` of byte `byte` (bits <= 8), or
+// `bits`/8 whole bytes from `byte` on (big-endian).
+struct ModeField {
+  const char* acronym;
+  const char* key;  // JSON key
+  const char* description;
+  unsigned byte, low, bits;
+};
+
+// The fields of page `code` (no subpage) in page order, `count` of them; null for a page not decoded.
+// The table is static: the caller owns nothing.
+const ModeField* modePageFields(unsigned code, size_t& count);
+
+// The field's value in `page`, and the page with the field set to `value` (which must fit).
+// Both read or write only bytes up to the field's last, which the caller has checked the page holds.
+uint32_t modeFieldValue(const uint8_t* page, const ModeField& f);
+void setModeField(uint8_t* page, const ModeField& f, uint32_t value);
+// The last byte of the page the field occupies.
+unsigned modeFieldLastByte(const ModeField& f);
+
 // The name of page `code`/`subpage` when it is decoded field by field; null otherwise.
 const char* modePageName(unsigned code, unsigned subpage);
 

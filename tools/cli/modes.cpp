@@ -159,6 +159,8 @@ std::string describeModeData(const uint8_t* data, size_t length, bool six, unsig
 }
 
 int runModeSense(QXScsiTarget& target, const ModesOptions& o, Output& out) {
+  if (!o.set.empty()) return runModeSet(target, o, out);
+  if (o.save) return out.fail("modes: --save goes with --set", exitSyntax);
   const int page = parseModePage(o.page);
   if (page < 0)
     return out.fail("modes: --page '" + o.page + "': expected 0 to 63 (decimal, 0xNN or NNh) or rw, ca, co, ie, all",
