@@ -137,8 +137,6 @@ int run(int argc, char** argv, Options& o, Output& out) {
   deviceArgument(cTur, o);
   CLI::App* cSense = app.add_subcommand("sense", "REQUEST SENSE, decoded");
   deviceArgument(cSense, o);
-  CLI::App* cLuns = app.add_subcommand("luns", "REPORT LUNS");
-  deviceArgument(cLuns, o);
   CLI::App* cRaw = app.add_subcommand("raw", "any CDB given in hex, sent through cmdCall");
   cRaw->add_option("--cdb", raw.cdbHex, "the CDB: 1 to 16 bytes in hex, e.g. \"12 00 00 00 24 00\"; required")
       ->type_name("HEX")
@@ -181,8 +179,8 @@ int run(int argc, char** argv, Options& o, Output& out) {
                     "list only the targets and LUNs of the iSCSI portal HOST[:PORT] (port default 3260); "
                     "default: the devices each back-end finds by itself")
       ->type_name("HOST[:PORT]");
-  DailyCommands daily(app, o);  // readcap, start, sync, modes
-  for (CLI::App* sub : {cInquiry, cTur, cSense, cLuns, cRaw, cXcopy, cResults})
+  DailyCommands daily(app, o);  // readcap, start, sync, modes, logs, persist, rtpg, luns
+  for (CLI::App* sub : {cInquiry, cTur, cSense, cRaw, cXcopy, cResults})
     commonOptions(sub, o, timeoutText, true, true);
   for (CLI::App* sub : daily.subcommands()) commonOptions(sub, o, timeoutText, true, true);
   commonOptions(cDecode, o, timeoutText, false, true);
@@ -245,8 +243,6 @@ int run(int argc, char** argv, Options& o, Output& out) {
     status = runTestUnitReady(*target, out);
   else if (cSense->parsed())
     status = runRequestSense(*target, out);
-  else if (cLuns->parsed())
-    status = runReportLuns(*target, out);
   else if (cRaw->parsed())
     status = runRaw(*target, o, raw, out);
   else if (cXcopy->parsed())
