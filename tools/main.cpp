@@ -130,8 +130,8 @@ int run(int argc, char** argv, Options& o, Output& out) {
   // daily ones; else (help, a daily or an unknown word) all are, and only the named one gets the
   // common options. A name missing from ownNames would only make its runs slower.
   const std::string word = firstWord(argc, argv);
-  static const char* const ownNames[] = {"inquiry", "tur",          "sense",        "luns", "raw",
-                                         "xcopy",   "copy-results", "decode-sense", "list"};
+  static const char* const ownNames[] = {"inquiry",      "tur",          "sense", "raw", "xcopy",
+                                         "copy-results", "decode-sense", "list"};
   bool ownNamed = false;
   for (const char* name : ownNames) ownNamed = ownNamed || word == name;
   // The subcommand `name`, or null when another one of those above is named.
@@ -153,8 +153,6 @@ int run(int argc, char** argv, Options& o, Output& out) {
   if (cTur) deviceArgument(cTur, o);
   CLI::App* cSense = subcommand("sense", "REQUEST SENSE, decoded");
   if (cSense) deviceArgument(cSense, o);
-  CLI::App* cLuns = subcommand("luns", "REPORT LUNS");
-  if (cLuns) deviceArgument(cLuns, o);
   CLI::App* cRaw = subcommand("raw", "any CDB given in hex, sent through cmdCall");
   if (cRaw) {
     cRaw->add_option("--cdb", raw.cdbHex, "the CDB: 1 to 16 bytes in hex, e.g. \"12 00 00 00 24 00\"; required")
@@ -205,7 +203,7 @@ int run(int argc, char** argv, Options& o, Output& out) {
                      "list only the targets and LUNs of the iSCSI portal HOST[:PORT] (port default 3260); "
                      "default: the devices each back-end finds by itself")
         ->type_name("HOST[:PORT]");
-  std::optional<DailyCommands> daily;  // readcap, start, sync, modes, logs, persist, rtpg
+  std::optional<DailyCommands> daily;  // readcap, start, sync, modes, logs, persist, rtpg, luns, opcodes
   if (!ownNamed) daily.emplace(app, o);
   bool named = false;
   for (const CLI::App* sub : app.get_subcommands({})) named = named || sub->get_name() == word;
@@ -214,7 +212,7 @@ int run(int argc, char** argv, Options& o, Output& out) {
   // needs no copy of them here (nothing falls through to them).
   const bool firstTakesAll = named && argc > 1 && word == argv[1] && word != "decode-sense" && word != "list";
   if (!firstTakesAll) commonOptions(&app, o, timeoutText, true, true);
-  for (CLI::App* sub : {cInquiry, cTur, cSense, cLuns, cRaw, cXcopy, cResults})
+  for (CLI::App* sub : {cInquiry, cTur, cSense, cRaw, cXcopy, cResults})
     if (wanted(sub)) commonOptions(sub, o, timeoutText, true, true);
   if (daily)
     for (CLI::App* sub : daily->subcommands())
@@ -283,8 +281,6 @@ int run(int argc, char** argv, Options& o, Output& out) {
     status = runTestUnitReady(*target, out);
   else if (parsed(cSense))
     status = runRequestSense(*target, out);
-  else if (parsed(cLuns))
-    status = runReportLuns(*target, out);
   else if (parsed(cRaw))
     status = runRaw(*target, o, raw, out);
   else if (parsed(cXcopy))

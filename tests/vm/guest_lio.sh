@@ -56,7 +56,7 @@ expect 0 "ready" tur "$url"
 expect 0 "LIO-ORG" inquiry "$url"
 expect 0 "QXLIO0001" inquiry --vpd 0x80 "$url"
 expect 0 "No Sense" sense "$url"
-expect 0 "lun 0" luns "$url"
+expect 0 "Peripheral device addressing: lun=0" luns "$url"
 # READ CAPACITY(10): 32768 blocks of 512 bytes.
 expect 0 '"data_hex": "00007fff00000200"' --json raw --cdb "25 00 00 00 00 00 00 00 00 00" --in 8 "$url"
 # WRITE(10) of one block at LBA 7, READ(10) of it back, on two separate sessions.

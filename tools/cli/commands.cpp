@@ -1,4 +1,4 @@
-// tur, sense, luns, raw, xcopy, copy-results and decode-sense.
+// tur, sense, raw, xcopy, copy-results and decode-sense.
 #include "cli/commands.h"
 
 #include <sys/stat.h>
@@ -133,49 +133,6 @@ int runRequestSense(QXScsiTarget& target, Output& out) {
   SenseReport report = decodeSense(buffer, length);
   printSenseDecoded(out.text(), report, buffer);
   out.doc()["sense"] = senseJson(report, buffer);
-  return status;
-}
-
-int runReportLuns(QXScsiTarget& target, Output& out) {
-  unsigned char luns[256] = {};
-  unsigned long count = sizeof luns;
-  // As the library asks: an 8-byte header and 8 bytes an entry, the last one cut to 4. An entry
-  // arrived when its byte 1 did.
-  const size_t asked = 8 * sizeof luns + 4;
-  std::vector<uint8_t> work(asked, 0);
-  unsigned char cdb[12];
-  wire::reportLunsCdb(cdb, static_cast<uint32_t>(asked));
-  Request request;
-  request.title = "REPORT LUNS:";
-  request.cdb = cdb;
-  request.cdbLength = sizeof cdb;
-  request.data = work.data();
-  request.dataLength = asked;
-  request.direction = QXScsi::dataIn_c;
-  Record rec = send(target, out.options(), request, [&] { return target.cmdReportLuns(luns, &count); });
-  if (!rec) return out.commandFailure("REPORT LUNS", target);
-  int status = out.commandOutcome(*rec);
-  if (rec->scsiStatus() != 0) return status;
-  if (out.options().timeout != 0) {  // sent through cmdCall: the entries are in the work buffer
-    count = wire::getBe32(work.data()) >> 3;
-    for (unsigned long i = 0; i < count && i < sizeof luns; ++i) luns[i] = work[8 + 8 * i + 1];
-  }
-  const size_t got = out.received(asked);
-  unsigned long arrived = got > 9 ? (got - 9) / 8 + 1 : 0;
-  if (arrived > sizeof luns) arrived = sizeof luns;
-  if (arrived > count) arrived = count;
-  nlohmann::json list = nlohmann::json::array();
-  out.text() << "logical units: " << count << '\n';
-  for (unsigned long i = 0; i < arrived; ++i) {
-    out.text() << "  lun " << unsigned(luns[i]) << '\n';
-    list.push_back(luns[i]);
-  }
-  if (count > arrived)
-    out.text() << "  (the device claims " << count << ", " << arrived << " arrived and are listed)\n";
-  out.doc()["logical_unit_count"] = count;
-  out.doc()["logical_units_listed"] = arrived;
-  out.doc()["logical_units"] = list;
-  if (out.options().timeout != 0) out.data(work.data(), got);
   return status;
 }
 

@@ -31,7 +31,6 @@ struct CopyResultsOptions {
 int runInquiry(QXScsiTarget& target, const InquiryOptions& o, Output& out);
 int runTestUnitReady(QXScsiTarget& target, Output& out);
 int runRequestSense(QXScsiTarget& target, Output& out);
-int runReportLuns(QXScsiTarget& target, Output& out);
 int runRaw(QXScsiTarget& target, const Options& common, const RawOptions& o, Output& out);
 int runExtendedCopy(QXScsiTarget& target, const std::string& listFile, Output& out);
 int runCopyResults(QXScsiTarget& target, const CopyResultsOptions& o, Output& out);

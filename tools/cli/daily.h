@@ -1,10 +1,12 @@
-// The daily disk subcommands: readcap, start, sync, modes, logs and persist, with their decoders.
+// The daily disk subcommands: readcap, start, sync, modes, logs, persist, rtpg, luns and opcodes, with
+// their decoders.
 #pragma once
 
 #include <vector>
 
 #include <cstddef>
 #include <cstdint>
+#include <ostream>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -151,13 +153,60 @@ std::string describeTargetPortGroups(const uint8_t* data, size_t length, size_t 
                                      Output& out);
 int runReportTargetPortGroups(QXScsiTarget& target, const RtpgOptions& o, Output& out);
 
+// luns: REPORT LUNS with SELECT REPORT `select` (0 to 255), the list asked for again when it is longer.
+struct LunsOptions {
+  std::string selectText;  // --select as typed
+  unsigned select = 0;
+};
+constexpr size_t lunListFirst_c = 8192;          // the first allocation length
+constexpr size_t lunListLargest_c = 1024 * 1024;  // the largest one asked for
+// Name of a well-known logical unit (byte 1 of a C1h LUN); null for one without a name.
+const char* wellKnownLunName(unsigned number);
+// Decodes one 8-byte LUN (the caller's) into its JSON entry, writing its lines after `indent`.
+nlohmann::json describeLun(const uint8_t* lun, const std::string& indent, std::ostream& text);
+// The allocation length to ask again with when `got` of `allocation` bytes arrived and the answer
+// says it holds `needed`: at most `largest`; 0 when the answer is whole or `largest` was sent.
+size_t largerAllocation(size_t got, size_t allocation, uint64_t needed, size_t largest);
+// Decodes `length` received bytes of REPORT LUNS data sent with `allocation` into text and JSON:
+// only entries that arrived whole. Returns an empty string, or what contradicts itself.
+std::string describeLunList(const uint8_t* data, size_t length, size_t allocation, unsigned select, Output& out);
+int runReportLuns(QXScsiTarget& target, const LunsOptions& o, Output& out);
+
+// opcodes: REPORT SUPPORTED OPERATION CODES, all commands (reporting options 0) or one (1: an
+// operation code, 2: with a service action), with the command timeouts descriptors (--timeouts).
+struct OpcodesOptions {
+  std::string opcodeText, actionText, typeText;  // --opcode OP[,SA], --sa SA, --pdt DT as typed
+  bool timeouts = false;
+  unsigned opcode = 0, serviceAction = 0, reportingOptions = 0;
+  int deviceType = -1;  // peripheral device type for the names; -1: SPC and block commands
+};
+// Reads the options as typed into `o`; an empty string, or what is wrong with them.
+std::string parseOpcodesOptions(OpcodesOptions& o);
+// A command timeouts descriptor (12 bytes, the caller's): valid when its length is 0Ah.
+struct CommandTimeouts {
+  bool valid = false;
+  unsigned descriptorLength = 0, commandSpecific = 0;
+  uint32_t nominal = 0, recommended = 0;  // seconds; 0: none given
+};
+CommandTimeouts decodeCommandTimeouts(const uint8_t* descriptor);
+// Decodes `length` received bytes of the all-commands answer sent with `allocation` (`timeouts`:
+// RCTD was set) into text and JSON, names for peripheral device type `deviceType`. Returns an
+// empty string, or what contradicts itself.
+std::string describeAllCommands(const uint8_t* data, size_t length, size_t allocation, bool timeouts, int deviceType,
+                                Output& out);
+// Decodes `length` received bytes of the one-command answer to the request `o`, sent with
+// `allocation`. Returns an empty string, or what contradicts itself or the request.
+std::string describeOneCommand(const uint8_t* data, size_t length, size_t allocation, const OpcodesOptions& o,
+                               Output& out);
+int runSupportedOperationCodes(QXScsiTarget& target, const OpcodesOptions& o, Output& out);
+
 // The daily subcommands on the tool's command line: registers them on `app` and runs the one chosen.
 class DailyCommands {
  public:
   DailyCommands(CLI::App& app, Options& common);
   bool parsed() const;
   // The subcommands it added to the application (owned by it).
-  std::vector<CLI::App*> subcommands() const { return {readcap_, start_, sync_, modes_, logs_, persist_, rtpg_}; }
+  std::vector<CLI::App*> subcommands() const { return {readcap_, start_, sync_, modes_, logs_, persist_, rtpg_, luns_, opcodes_}; }
   int run(QXScsiTarget& target, Output& out) const;
 
  private:
@@ -176,6 +225,10 @@ class DailyCommands {
   ModesOptions modesOptions_;
   CLI::App* rtpg_;
   RtpgOptions rtpgOptions_;
+  CLI::App* luns_;
+  LunsOptions lunsOptions_;
+  CLI::App* opcodes_;
+  OpcodesOptions opcodesOptions_;
 };
 
 }  // namespace qxscsi::cli

@@ -2,6 +2,7 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/daily.h"
+#include "cli/hex.h"
 
 namespace qxscsi::cli {
 
@@ -77,6 +78,28 @@ DailyCommands::DailyCommands(CLI::App& app, Options& common) {
   rtpg_ = app.add_subcommand("rtpg", "REPORT TARGET PORT GROUPS: each group's asymmetric access state and ports");
   device(rtpg_);
   rtpg_->add_flag("-e,--extended", rtpgOptions_.extended, "ask for the extended header (default: length only)");
+
+  luns_ = app.add_subcommand("luns", "REPORT LUNS: every LUN of the target, each entry decoded");
+  device(luns_);
+  luns_->add_option("-s,--select", lunsOptions_.selectText,
+                    "SELECT REPORT, 0 to 255 as decimal, 0xNN or NNh: 0 all but well known LUNs, 1 only well known "
+                    "ones, 2 all (default 0)")
+      ->type_name("NUMBER");
+
+  opcodes_ = app.add_subcommand("opcodes", "REPORT SUPPORTED OPERATION CODES: all commands, or one with its CDB usage");
+  device(opcodes_);
+  OpcodesOptions& oc = opcodesOptions_;
+  opcodes_->add_option("-o,--opcode", oc.opcodeText,
+                       "one operation code OP (0 to 255), or OP,SA with a service action; decimal, 0xNN or NNh "
+                       "(default: all commands)")
+      ->type_name("OP[,SA]");
+  opcodes_->add_option("-s,--sa", oc.actionText, "service action of --opcode, 0 to 65535 (default: none)")
+      ->type_name("SA");
+  opcodes_->add_flag("-R,--timeouts", oc.timeouts,
+                     "ask for each command's timeouts descriptor (RCTD): nominal and recommended (default: off)");
+  opcodes_->add_option("-p,--pdt", oc.typeText,
+                       "peripheral device type the names are taken for, 0 to 31 (default: -1, SPC and disks)")
+      ->type_name("DT");
 }
 
 bool DailyCommands::parsed() const {
@@ -88,6 +111,21 @@ bool DailyCommands::parsed() const {
 int DailyCommands::run(QXScsiTarget& target, Output& out) const {
   if (readcap_->parsed()) return runReadCapacity(target, readcapOptions_, out);
   if (rtpg_->parsed()) return runReportTargetPortGroups(target, rtpgOptions_, out);
+  if (opcodes_->parsed()) {
+    OpcodesOptions o = opcodesOptions_;
+    const std::string problem = parseOpcodesOptions(o);
+    // --sa without --opcode contradicts itself (as sg_opcodes has it); anything else is a bad value.
+    const bool contradicting = problem.find("needs") != std::string::npos;
+    if (!problem.empty()) return out.fail("opcodes: " + problem, contradicting ? exitContradicting : exitSyntax);
+    return runSupportedOperationCodes(target, o, out);
+  }
+  if (luns_->parsed()) {
+    LunsOptions o = lunsOptions_;
+    const int select = o.selectText.empty() ? 0 : parsePageNumber(o.selectText, 255);
+    if (select < 0) return out.fail("luns: --select '" + o.selectText + "': expected 0 to 255", exitSyntax);
+    o.select = static_cast<unsigned>(select);
+    return runReportLuns(target, o, out);
+  }
   if (start_->parsed()) return runStartStop(target, startOptions_, out);
   if (sync_->parsed()) {
     SyncOptions o = syncOptions_;
