@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "cli/copy.h"
 #include "cli/options.h"
 #include "cli/output.h"
 
@@ -143,8 +144,13 @@ class DailyCommands {
   DailyCommands(CLI::App& app, Options& common);
   bool parsed() const;
   // The subcommands it added to the application (owned by it).
-  std::vector<CLI::App*> subcommands() const { return {readcap_, start_, sync_, modes_, logs_, persist_, rtpg_}; }
+  std::vector<CLI::App*> subcommands() const {
+    return {readcap_, start_, sync_, modes_, logs_, persist_, rtpg_, copy_};
+  }
   int run(QXScsiTarget& target, Output& out) const;
+  // copy: it opens its own devices (--if, --of) through `session` with `params` (borrowed).
+  bool opensOwnDevices() const;
+  int runOwnDevices(DeviceSession& session, std::vector<QXScsi::ParameterData>& params, Output& out) const;
 
  private:
   CLI::App* readcap_;
@@ -162,6 +168,8 @@ class DailyCommands {
   ModesOptions modesOptions_;
   CLI::App* rtpg_;
   RtpgOptions rtpgOptions_;
+  CLI::App* copy_;
+  CopyArguments copyArguments_;
 };
 
 }  // namespace qxscsi::cli
