@@ -179,16 +179,18 @@ class DeviceEnd : public CopyEnd {
     request.data = buffer;
     request.dataLength = static_cast<unsigned long>(blocks) * blockLength_;
     request.direction = write ? QXScsi::dataOut_c : QXScsi::dataIn_c;
-    const std::string what = std::string(write ? "WRITE(" : "READ(") + (sixteen ? "16)" : "10)") + " of " +
-                             std::to_string(blocks) + " blocks at LBA " + std::to_string(lba) + " of '" + shown_ +
-                             "'";
+    // Only a failure names the command: nothing is formatted for one that succeeds.
+    auto what = [&] {
+      return std::string(write ? "WRITE(" : "READ(") + (sixteen ? "16)" : "10)") + " of " + std::to_string(blocks) +
+             " blocks at LBA " + std::to_string(lba) + " of '" + shown_ + "'";
+    };
     Record rec = send(target_, out_.options(), request);
-    if (!rec) return out_.commandFailure(("copy: " + what).c_str(), target_);
+    if (!rec) return out_.commandFailure(("copy: " + what()).c_str(), target_);
     if (rec->scsiStatus() != 0 || rec->implementationError() != 0 || out_.options().verbose > 0) {
       watchFacts();
       const int status = out_.commandOutcome(*rec);
       if (status != exitOk || rec->implementationError() != 0)
-        return out_.fail("copy: " + what + " failed (status " + hexNumber(rec->scsiStatus(), 2) + ")",
+        return out_.fail("copy: " + what() + " failed (status " + hexNumber(rec->scsiStatus(), 2) + ")",
                          status != exitOk ? status : exitStatusForFailure(rec->implementationError()),
                          rec->implementationError());
     }
@@ -196,7 +198,7 @@ class DeviceEnd : public CopyEnd {
     if (!write && backends::lastCommand(target_, facts) && facts.transferred < request.dataLength) {
       watchFacts();
       out_.commandOutcome(*rec);
-      return out_.fail("copy: " + what + ": " + std::to_string(facts.transferred) + " of " +
+      return out_.fail("copy: " + what() + ": " + std::to_string(facts.transferred) + " of " +
                            std::to_string(request.dataLength) + " bytes arrived (response failed sanity checks)",
                        exitMalformed);
     }
