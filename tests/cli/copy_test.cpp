@@ -365,11 +365,16 @@ TEST(CopyTool, AWriteTheDeviceRefusesNamesItsLba) {
   EXPECT_NE(r.out.find("WRITE(10) of 8 blocks at LBA 100 of 'emulated:disk?file=" + image + "' failed"),
             std::string::npos)
       << r.out;
-  r = runTool("--json copy --if " + in + " --of " + disk(image) + " --seek 100", false);
-  const nlohmann::json d = nlohmann::json::parse(r.out);
-  EXPECT_EQ(d["exit_status"], 24);
-  EXPECT_EQ(d["command"]["cdb_hex"], "2a000000006400000800");
-  EXPECT_EQ(d["blocks_copied"], 0);
+  // -t bounds each command; without it each goes with the library's 10 s.
+  for (const auto& t : {std::make_pair("", 10), std::make_pair("-t 7 ", 7)}) {
+    r = runTool(std::string("--json ") + t.first + "copy --if " + in + " --of " + disk(image) + " --seek 100", false);
+    const nlohmann::json d = nlohmann::json::parse(r.out);
+    EXPECT_EQ(d["exit_status"], 24);
+    EXPECT_EQ(d["command"]["cdb_hex"], "2a000000006400000800");
+    EXPECT_EQ(d["command"]["timeout_seconds"], t.second);
+    EXPECT_EQ(d["blocks_copied"], 0);
+    EXPECT_EQ(d["failed_logical_block_address"], 0);  // the input's LBA
+  }
   // Reading is still allowed under that reservation.
   EXPECT_EQ(runTool("copy --if " + disk(image) + " --of " + s.path("out.bin") + " --count 8", true).status, 0);
 }

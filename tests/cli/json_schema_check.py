@@ -108,6 +108,7 @@ CASES = [
     (["copy", "--if", "emulated:tape", "--of", "/dev/null"], 9),
     (["copy", "--if", "emulated:disk?hostile=conflict", "--of", "/dev/null"], 24),
     (["copy", "--if", "/nonexistent/in", "--of", "emulated:disk"], 52),
+    (["-t", "2", "copy", "--if", "emulated:disk?hostile=timeout", "--of", "/dev/null"], 33),
     (["rtpg", "--extended"], 0),
     (["rtpg", "emulated:tape"], 9),
     (["rtpg", "emulated:disk?hostile=lengths"], 97),
