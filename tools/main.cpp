@@ -244,7 +244,9 @@ int run(int argc, char** argv, Options& o, Output& out) {
     return out.finish(out.fail(e.what(), exitSyntax));
   }
   CLI::App* chosen = app.get_subcommands().front();
-  out.start(chosen->get_name(), chosen == cDecode || chosen == cList ? std::string() : shownDeviceName(o.device));
+  const bool ownDevices = daily && daily->opensOwnDevices();  // copy: --if and --of
+  out.start(chosen->get_name(),
+            chosen == cDecode || chosen == cList || ownDevices ? std::string() : shownDeviceName(o.device));
 
   if (!timeoutText.empty() && !parseTimeout(timeoutText, o.timeout))
     return out.finish(
@@ -261,6 +263,8 @@ int run(int argc, char** argv, Options& o, Output& out) {
   DeviceSession session;
   // Listing a portal waits 10 s for each network step unless -t says otherwise.
   if (parsed(cList)) return out.finish(runList(session, portal, o.timeout ? o.timeout : 10, out));
+
+  if (ownDevices) return out.finish(daily->runOwnDevices(session, params, out));
 
   int status = exitOther;
   QXScsiTarget* target = session.open(o.device, params, out, status, o.address);

@@ -249,7 +249,9 @@ void Disk::readCapacity(Exchange& x) {
   const unsigned char* cdb = x.cdb();
   if (!(cdb[8] & 0x01) && getBe32(cdb + 2) != 0) return x.invalidField(2);
   unsigned char d[8];
-  putBe32(d, static_cast<uint32_t>(capacity_ - 1));
+  // A medium whose last LBA does not fit 32 bits answers FFFFFFFFh: READ CAPACITY(16) tells it.
+  const uint64_t last = capacity_ - 1;
+  putBe32(d, last > 0xffffffffu ? 0xffffffffu : static_cast<uint32_t>(last));
   putBe32(d + 4, static_cast<uint32_t>(block_));
   x.send(d, sizeof d);
 }

@@ -93,6 +93,33 @@ TEST(FileDiskTest, AMissingOrEmptyFileIsMadeAtTheCapacityAsked) {
   EXPECT_EQ(static_cast<Disk&>(*makeDevice("emulated:disk")).statePath(), "");
 }
 
+TEST(FileDiskTest, AnImageOfMoreThan2To32BlocksAnswersReadCapacity10WithAllOnes) {
+  TempDir dir;
+  struct Case {
+    uint64_t blocks;
+    Bytes ten;  // READ CAPACITY(10) data
+  } cases[] = {
+      {0xffffffffull, {0xff, 0xff, 0xff, 0xfe, 0, 0, 2, 0}},
+      {0x100000000ull, {0xff, 0xff, 0xff, 0xff, 0, 0, 2, 0}},
+      {0x100000004ull, {0xff, 0xff, 0xff, 0xff, 0, 0, 2, 0}},
+  };
+  for (const Case& c : cases) {
+    const std::string path = dir.file("big" + std::to_string(c.blocks));
+    writeFile(path, {});
+    ASSERT_EQ(truncate(path.c_str(), static_cast<off_t>(c.blocks * 512)), 0);  // sparse
+    std::unique_ptr<Device> d = makeDevice("emulated:disk?file=" + path);
+    ASSERT_TRUE(d);
+    Bytes b;
+    in(*d, {0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, b, 8);
+    EXPECT_EQ(b, c.ten) << std::hex << c.blocks;
+    in(*d, {0x9e, 0x10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 32, 0, 0}, b, 32);
+    ASSERT_EQ(b.size(), 32u);
+    Bytes last(b.begin(), b.begin() + 8), expected(8);
+    for (int i = 0; i < 8; ++i) expected[i] = static_cast<unsigned char>((c.blocks - 1) >> (56 - 8 * i));
+    EXPECT_EQ(last, expected);
+  }
+}
+
 TEST(FileDiskTest, BlocksWrittenAreInTheFileAndReadBackAfterReopening) {
   TempDir dir;
   const std::string name = "emulated:disk?capacity=16&file=" + dir.file("img");

@@ -11,6 +11,10 @@ import tempfile
 import jsonschema
 
 LIST_FILE = os.path.join(tempfile.gettempdir(), "qxscsi_schema_check_list.bin")
+# A 64-block disk image with a pattern (so that /dev/zero reads back different) and a copy's output.
+IMAGE = os.path.join(tempfile.gettempdir(), "qxscsi_schema_check_disk.img")
+IMAGE_DISK = "emulated:disk?file=" + IMAGE
+COPY_OUT = os.path.join(tempfile.gettempdir(), "qxscsi_schema_check_copy.bin")
 
 # (arguments, expected exit status)
 CASES = [
@@ -132,6 +136,18 @@ CASES = [
     (["persist", "-o", "-R", "-K", "18446744073709551616"], 1),
     (["persist", "emulated:tape"], 9),
     (["rtpg"], 0),
+    (["copy", "--if", IMAGE_DISK, "--of", COPY_OUT, "--verify", "--bs", "5"], 0),
+    (["copy", "--if", COPY_OUT, "--of", IMAGE_DISK, "--seek", "60", "--fua"], 0),  # stops at the end
+    (["copy", "--if", "emulated:disk", "--of", "/dev/null", "--skip", "0x10", "--count", "16"], 0),
+    (["copy", "--if", IMAGE_DISK, "--of", "file:/dev/zero", "--verify"], 14),
+    (["copy", "--if", IMAGE_DISK, "--of", "/dev/null", "--skip", "65"], 1),
+    (["copy", "--if", "emulated:disk", "--of", "/dev/null", "--bs", "0"], 1),
+    (["copy", "--of", "/dev/null"], 1),
+    (["copy", "--if", "/dev/null", "--of", COPY_OUT], 31),
+    (["copy", "--if", "emulated:tape", "--of", "/dev/null"], 9),
+    (["copy", "--if", "emulated:disk?hostile=conflict", "--of", "/dev/null"], 24),
+    (["copy", "--if", "/nonexistent/in", "--of", "emulated:disk"], 52),
+    (["-t", "2", "copy", "--if", "emulated:disk?hostile=timeout", "--of", "/dev/null"], 33),
     (["rtpg", "--extended"], 0),
     (["rtpg", "emulated:tape"], 9),
     (["rtpg", "emulated:disk?hostile=lengths"], 97),
@@ -146,6 +162,8 @@ def main():
     validator = jsonschema.Draft202012Validator(schema)
     with open(LIST_FILE, "wb"):
         pass  # an empty parameter list: EXTENDED COPY with nothing to do
+    with open(IMAGE, "wb") as f:
+        f.write(bytes((i * 7 + 1) & 0xFF for i in range(64 * 512)))
     failures = 0
     for args, expected in CASES:
         run = subprocess.run([tool, "--json"] + args, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
@@ -171,7 +189,9 @@ def main():
         for p in problems:
             print("FAIL %s: %s" % (where, p))
         failures += bool(problems)
-    os.remove(LIST_FILE)
+    for path in (LIST_FILE, IMAGE, IMAGE + ".state", COPY_OUT):
+        if os.path.exists(path):
+            os.remove(path)
     print("%d of %d runs failed" % (failures, len(CASES)))
     return 1 if failures else 0
 

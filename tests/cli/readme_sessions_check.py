@@ -11,7 +11,8 @@ import tempfile
 
 MASKS = [(re.compile(r"QX[0-9A-F]{8}-[0-9]+"), "QX<serial>"),
          (re.compile(r"(binary: )[0-9a-f]{16}"), r"\1<naa>"),
-         (re.compile(r", [0-9]+\.[0-9]{3} ms$", re.M), ", <time> ms")]
+         (re.compile(r", [0-9]+\.[0-9]{3} ms$", re.M), ", <time> ms"),
+         (re.compile(r" in [0-9]+\.[0-9]{3} s, [0-9]+\.[0-9] MiB/s$", re.M), " in <time> s, <rate> MiB/s")]
 
 
 def mask(text):

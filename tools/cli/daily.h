@@ -11,6 +11,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "cli/copy.h"
 #include "cli/options.h"
 #include "cli/output.h"
 
@@ -206,8 +207,13 @@ class DailyCommands {
   DailyCommands(CLI::App& app, Options& common);
   bool parsed() const;
   // The subcommands it added to the application (owned by it).
-  std::vector<CLI::App*> subcommands() const { return {readcap_, start_, sync_, modes_, logs_, persist_, rtpg_, luns_, opcodes_}; }
+  std::vector<CLI::App*> subcommands() const {
+    return {readcap_, start_, sync_, modes_, logs_, persist_, rtpg_, luns_, opcodes_, copy_};
+  }
   int run(QXScsiTarget& target, Output& out) const;
+  // copy: it opens its own devices (--if, --of) through `session` with `params` (borrowed).
+  bool opensOwnDevices() const;
+  int runOwnDevices(DeviceSession& session, std::vector<QXScsi::ParameterData>& params, Output& out) const;
 
  private:
   CLI::App* readcap_;
@@ -229,6 +235,8 @@ class DailyCommands {
   LunsOptions lunsOptions_;
   CLI::App* opcodes_;
   OpcodesOptions opcodesOptions_;
+  CLI::App* copy_;
+  CopyArguments copyArguments_;
 };
 
 }  // namespace qxscsi::cli

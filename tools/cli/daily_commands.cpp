@@ -1,6 +1,8 @@
 // The daily subcommands on the command line: their options and the call of the one chosen.
 #include <CLI/CLI.hpp>
 
+#include <unistd.h>
+
 #include "cli/daily.h"
 #include "cli/hex.h"
 
@@ -100,6 +102,37 @@ DailyCommands::DailyCommands(CLI::App& app, Options& common) {
   opcodes_->add_option("-p,--pdt", oc.typeText,
                        "peripheral device type the names are taken for, 0 to 31 (default: -1, SPC and disks)")
       ->type_name("DT");
+
+  copy_ = app.add_subcommand("copy", "blocks from a device to a file or device, or from a file to a device");
+  CopyArguments& c = copyArguments_;
+  copy_->add_option("--if", c.input,
+                    "where to read: a device name (forms below), or a file: file:PATH, /dev/null or any path no "
+                    "back-end takes; required")
+      ->type_name("NAME");
+  copy_->add_option("--of", c.output, "where to write, as --if; a file is cut at --seek, as dd does; required")
+      ->type_name("NAME");
+  copy_->add_option("--bs", c.blocksPerTransfer,
+                    "logical blocks per READ or WRITE, 1 to 1048576 and at most 64 MiB (default 128: 64 KiB "
+                    "with 512-byte blocks)")
+      ->type_name("BLOCKS");
+  copy_->add_option("--count", c.count, "logical blocks to copy (default: to the end of the input)")
+      ->type_name("BLOCKS");
+  copy_->add_option("--skip", c.skip, "logical blocks of the input skipped first (default 0)")->type_name("BLOCKS");
+  copy_->add_option("--seek", c.seek, "logical blocks of the output skipped first (default 0)")->type_name("BLOCKS");
+  copy_->add_flag("--fua", c.fua, "WRITE with FUA: each block on the medium before the command ends (default: off)");
+  copy_->add_flag("--verify", c.verify,
+                  "read each transfer back from the output and compare; a difference exits 14 (default: off)");
+}
+
+bool DailyCommands::opensOwnDevices() const { return copy_->parsed(); }
+
+int DailyCommands::runOwnDevices(DeviceSession& session, std::vector<QXScsi::ParameterData>& params,
+                                 Output& out) const {
+  CopyOptions o;
+  std::string error;
+  if (!parseCopyArguments(copyArguments_, o, error)) return out.fail(error, exitSyntax);
+  o.progress = isatty(STDERR_FILENO) == 1;
+  return runCopy(session, params, o, out);
 }
 
 bool DailyCommands::parsed() const {

@@ -14,7 +14,7 @@ namespace qxscsi::cli {
 
 DeviceSession::DeviceSession() : installation_(backends::install()) {}
 
-DeviceSession::~DeviceSession() { target_.reset(); }
+DeviceSession::~DeviceSession() { targets_.clear(); }
 
 bool parseLunAddress(const std::string& text, unsigned char& bus, unsigned char& target, unsigned char& lun) {
   unsigned long long values[3];
@@ -63,14 +63,15 @@ QXScsiTarget* DeviceSession::open(const std::string& name, std::vector<QXScsi::P
                         exitContradicting);
       return nullptr;
     }
-    target_ = std::make_unique<QXScsiSPITarget>(name.c_str(), bus, id, lun, &params);
+    targets_.push_back(std::make_unique<QXScsiSPITarget>(name.c_str(), bus, id, lun, &params));
   } else {
-    target_ = std::make_unique<QXScsiSPITarget>(name.c_str(), &params);
+    targets_.push_back(std::make_unique<QXScsiSPITarget>(name.c_str(), &params));
   }
-  if (target_->valid()) return target_.get();
-  long error = target_->implementationError();
+  QXScsiSPITarget& opened = *targets_.back();
+  if (opened.valid()) return &opened;
+  long error = opened.implementationError();
   std::string hint;
-  target_->implementationErrorHint(hint);
+  opened.implementationErrorHint(hint);
   std::string line = "cannot open '" + shownDeviceName(name) + "': " + (hint.empty() ? "opening failed" : hint) + " (error " +
                      std::to_string(error) + ")";
   // The back-end of operating-system nodes fails its opening with open(2)'s errno.

@@ -20,7 +20,7 @@ class DeviceSession {
 
   // Opens `name` as an SPI target with `params`, at `address` ("BUS:TARGET:LUN", needed behind an
   // adapter name "//./scsiN:") when it is not empty; null (with the error line printed and
-  // `status` set) when it cannot. The session keeps the target.
+  // `status` set) when it cannot. The session keeps the target (and those opened before it).
   QXScsiTarget* open(const std::string& name, std::vector<QXScsi::ParameterData>& params, Output& out,
                      int& status, const std::string& address = std::string());
 
@@ -28,7 +28,7 @@ class DeviceSession {
 
  private:
   std::unique_ptr<backends::Installation> installation_;
-  std::unique_ptr<QXScsiSPITarget> target_;  // destroyed before the installation
+  std::vector<std::unique_ptr<QXScsiSPITarget>> targets_;  // destroyed before the installation
 };
 
 // `name` as messages and documents show it: the password of a "SCHEME://USER%PASSWORD@" part
