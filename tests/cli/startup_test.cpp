@@ -47,7 +47,7 @@ TEST(StartupTest, OptionsOnEitherSideOfTheNamedSubcommandStillCount) {
     EXPECT_EQ(r.status, c.status) << r.out;
     EXPECT_NE(r.out.find(c.shows), std::string::npos) << r.out;
   }
-  EXPECT_NE(runTool("bogus", true).out.find("persist, rtpg)"), std::string::npos);
+  EXPECT_NE(runTool("bogus", true).out.find("persist, rtpg, luns, opcodes, copy)"), std::string::npos);
 }
 
 // The dynamic loader's report (LD_DEBUG=libs) of a run with `args`, merged with its output.

@@ -132,7 +132,7 @@ qxscsi_check_consumer(${root}/usr ${LIBDIR} ${WORK_DIR} ${CONSUMER_DIR} "${WITH_
 if(TOOLS AND WITH_BACKENDS)
   qxscsi_run("qxscsi from the package" ${CMAKE_COMMAND} -E env LD_LIBRARY_PATH=${root}/${lib}
     ${root}/usr/bin/qxscsi inquiry emulated:disk)
-  set(expected "product: EMULATED DISK")
+  set(expected "Product identification: EMULATED DISK")
 elseif(TOOLS)
   qxscsi_run("qxscsi from the package" ${CMAKE_COMMAND} -E env LD_LIBRARY_PATH=${root}/${lib}
     ${root}/usr/bin/qxscsi --version)

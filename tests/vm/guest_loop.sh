@@ -205,7 +205,8 @@ same "$all cd" "tur"                   -                                    "sg_
 same "disk cd" "sense"                 -                                    "sg_requests"
 same "lio0"    "sense"                 '.sense | "Sense key: " + .sense_key_text, "Additional sense: " + .additional_sense_text' \
                                                                             "sg_requests"      sense_texts
-same "$all"    "luns"                  '.logical_units[]'                   "sg_luns"          lun_numbers
+same "$all"    "luns"                  '.logical_units[].lun'               "sg_luns"          lun_numbers
+same "$all"    "luns"                  raw                                  "sg_luns --raw"
 same "$all cd" "modes"                 raw                                  "sg_modes --all --raw"
 same "$all"    "modes --six"           raw                                  "sg_modes --all --six --raw"
 same "$all"    "modes -p 8 -c 1"       raw                                  "sg_modes --page=8 --control=1 --raw"
