@@ -243,5 +243,35 @@ same "lio0 lio1" "persist -r"          'if .reservation then "held" else "none" 
                                                                             "sg_persist --in --read-reservation" 'sed -n "s/.*NO reservation held.*/none/p"'
 step "persist --out --clear --param-rk 0x1234"         "sg_persist --out --clear --param-rk=0x1234"
 same "lio0 lio1" "persist -k"          '.generation, .reservation_keys[]'   "sg_persist --in --read-keys" pr_keys
+# copy beside sg_dd: the same blocks read by each into a file (same exit status, same bytes), a
+# WRITE with FUA answered alike, and blocks the tool writes and verifies read back by sg_dd.
+if echo "$subcommands" | grep -qx copy; then
+  for n in disk lio0; do
+    eval "dev=\$$n"
+    bl=$(qxscsi --json readcap $dev | jq -r '.logical_block_length')
+    qxscsi copy --if $dev --of /tmp/ours.bin --count 16 >/dev/null 2>&1; our_rc=$?
+    sg_dd if=$dev of=/tmp/theirs.bin bs=$bl count=16 >/dev/null 2>&1; their_rc=$?
+    compared=$((compared + 1))
+    [ $our_rc -eq $their_rc ] && cmp -s /tmp/ours.bin /tmp/theirs.bin &&
+      echo "ok    $n: qxscsi copy --count 16 | sg_dd count=16: exit $our_rc, same $((16 * bl)) bytes" ||
+      fail "$n: qxscsi copy exits $our_rc, sg_dd $their_rc, or their bytes differ"
+  done
+  # LIO's fileio LUN advertises no FUA (DPOFUA 0) and refuses a WRITE with FUA: both tools alike.
+  qxscsi copy --if /tmp/blocks.bin --of $lio1 --seek 200 --fua >/dev/null 2>&1; our_rc=$?
+  sg_dd if=/tmp/blocks.bin of=$lio1 bs=512 seek=200 oflag=fua >/dev/null 2>&1; their_rc=$?
+  compared=$((compared + 1))
+  [ $our_rc -eq $their_rc ] && echo "ok    lio1: qxscsi copy --fua | sg_dd oflag=fua: exit $our_rc" ||
+    fail "lio1: qxscsi copy --fua exits $our_rc, sg_dd oflag=fua $their_rc"
+  copy_out=$(qxscsi copy --if /tmp/blocks.bin --of $lio1 --seek 200 --verify 2>&1); our_rc=$?
+  sg_dd if=$lio1 of=/tmp/back.bin bs=512 skip=200 count=16 >/dev/null 2>&1
+  compared=$((compared + 1))
+  [ $our_rc -eq 0 ] && cmp -s /tmp/blocks.bin /tmp/back.bin &&
+    echo "ok    lio1: qxscsi copy --verify to LBA 200, read back by sg_dd: equal" || {
+    fail "lio1: qxscsi copy --verify exits $our_rc, or sg_dd reads other bytes back"
+    echo "$copy_out" | sed 's/^/  /'
+  }
+else
+  echo "skip  qxscsi copy: no such subcommand"; skipped=$((skipped + 1))
+fi
 echo "QXVM-CMP compared=$compared skipped=$skipped failures=$failures"
 [ $failures -eq 0 ]
