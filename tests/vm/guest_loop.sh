@@ -273,5 +273,17 @@ if echo "$subcommands" | grep -qx copy; then
 else
   echo "skip  qxscsi copy: no such subcommand"; skipped=$((skipped + 1))
 fi
+# modes --set on QEMU's disk (LIO takes no change in MODE SELECT): WCE cleared, then set again; after each,
+# sg_modes reads the bytes the tool reads, and the two states differ.
+if echo "$subcommands" | grep -qx modes && qxscsi modes --help | grep -q -- --set; then
+  for v in 0 1; do
+    qxscsi modes --set caching.WCE=$v $disk >/dev/null 2>&1 || fail "disk: modes --set caching.WCE=$v exits $?"
+    sg_modes --page=8 --raw $disk | hexof >/tmp/wce$v.hex
+    same "disk" "modes -p 8"           raw                                  "sg_modes --page=8 --raw"
+  done
+  compared=$((compared + 1))
+  cmp -s /tmp/wce0.hex /tmp/wce1.hex && fail "disk: sg_modes sees the same caching page with WCE=0 and WCE=1" ||
+    echo "ok    disk: sg_modes sees the caching page change with modes --set caching.WCE"
+fi
 echo "QXVM-CMP compared=$compared skipped=$skipped failures=$failures"
 [ $failures -eq 0 ]
