@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <ostream>
 #include <string>
 
@@ -168,6 +169,21 @@ nlohmann::json describeLun(const uint8_t* lun, const std::string& indent, std::o
 // The allocation length to ask again with when `got` of `allocation` bytes arrived and the answer
 // says it holds `needed`: at most `largest`; 0 when the answer is whole or `largest` was sent.
 size_t largerAllocation(size_t got, size_t allocation, uint64_t needed, size_t largest);
+// What a command sent with sendGrowing left: `good` when the device answered GOOD, then `got` bytes
+// of the last `allocation` arrived in the buffer; `status` is the exit status so far.
+struct GrowingAnswer {
+  bool good = false;
+  int status = 0;
+  size_t got = 0;
+  size_t allocation = 0;
+};
+// Sends the 12-byte data-in command `name`, whose CDB `cdbFor` writes for an allocation length, into
+// `buffer` (the caller's), first with `first` bytes; when the answer filled the buffer and `needed`
+// (given the bytes, at least 4) says it holds more, once more with room for it, at most `largest`.
+GrowingAnswer sendGrowing(QXScsiTarget& target, Output& out, const std::string& name, size_t first, size_t largest,
+                          const std::function<void(unsigned char (&cdb)[12], uint32_t allocation)>& cdbFor,
+                          const std::function<uint64_t(const uint8_t* data, size_t got)>& needed,
+                          std::vector<uint8_t>& buffer);
 // Decodes `length` received bytes of REPORT LUNS data sent with `allocation` into text and JSON:
 // only entries that arrived whole. Returns an empty string, or what contradicts itself.
 std::string describeLunList(const uint8_t* data, size_t length, size_t allocation, unsigned select, Output& out);

@@ -181,39 +181,24 @@ std::string describeLunList(const uint8_t* data, size_t length, size_t allocatio
 
 int runReportLuns(QXScsiTarget& target, const LunsOptions& o, Output& out) {
   std::vector<uint8_t> buffer;
-  size_t allocation = lunListFirst_c;
-  for (;;) {
-    buffer.assign(allocation, 0);
-    unsigned char cdb[12];
-    wire::reportLunsCdb(cdb, static_cast<uint32_t>(allocation));
-    cdb[2] = static_cast<unsigned char>(o.select);
-    Request request;
-    request.title = "REPORT LUNS:";
-    request.cdb = cdb;
-    request.cdbLength = sizeof cdb;
-    request.data = buffer.data();
-    request.dataLength = allocation;
-    request.direction = QXScsi::dataIn_c;
-    Record rec = send(target, out.options(), request);
-    if (!rec) return out.commandFailure("REPORT LUNS", target);
-    const int status = out.commandOutcome(*rec);
-    if (rec->scsiStatus() != 0) return status;
-    const size_t got = out.received(allocation);
-    // A list too long for the buffer: once more with room for all of it (as far as 1 MiB). A LUN
-    // LIST LENGTH that cannot be right is reported below rather than asked for.
-    const uint32_t listLength = got >= 4 ? wire::getBe32(buffer.data()) : 0;
-    const size_t bigger = listLength % entryBytes == 0
-                              ? largerAllocation(got, allocation, uint64_t(listLength) + headerBytes, lunListLargest_c)
-                              : 0;
-    if (bigger != 0) {
-      allocation = bigger;
-      continue;
-    }
-    out.data(buffer.data(), got);
-    const std::string problem = describeLunList(buffer.data(), got, allocation, o.select, out);
-    if (!problem.empty()) return out.fail("luns: response failed sanity checks: " + problem, exitMalformed);
-    return status;
-  }
+  // A list too long for the buffer: once more with room for all of it (as far as 1 MiB). A LUN LIST
+  // LENGTH that cannot be right is reported below rather than asked for.
+  const GrowingAnswer a = sendGrowing(
+      target, out, "REPORT LUNS", lunListFirst_c, lunListLargest_c,
+      [&](unsigned char (&cdb)[12], uint32_t allocation) {
+        wire::reportLunsCdb(cdb, allocation);
+        cdb[2] = static_cast<unsigned char>(o.select);
+      },
+      [](const uint8_t* data, size_t) {
+        const uint32_t listLength = wire::getBe32(data);
+        return listLength % entryBytes == 0 ? uint64_t(listLength) + headerBytes : 0;
+      },
+      buffer);
+  if (!a.good) return a.status;
+  out.data(buffer.data(), a.got);
+  const std::string problem = describeLunList(buffer.data(), a.got, a.allocation, o.select, out);
+  if (!problem.empty()) return out.fail("luns: response failed sanity checks: " + problem, exitMalformed);
+  return a.status;
 }
 
 }  // namespace qxscsi::cli

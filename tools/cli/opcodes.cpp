@@ -258,51 +258,32 @@ std::string describeOneCommand(const uint8_t* data, size_t length, size_t alloca
   return {};
 }
 
-size_t largerAllocation(size_t got, size_t allocation, uint64_t needed, size_t largest) {
-  if (got < allocation || needed <= allocation || allocation >= largest) return 0;
-  return needed < largest ? size_t(needed) : largest;
-}
-
 int runSupportedOperationCodes(QXScsiTarget& target, const OpcodesOptions& o, Output& out) {
   std::vector<uint8_t> buffer;
-  size_t allocation = firstAllocation;
-  for (;;) {
-    buffer.assign(allocation, 0);
-    unsigned char cdb[12] = {maintenanceInCode, reportSupportedCodesAction,
-                             static_cast<unsigned char>((o.timeouts ? returnTimeouts : 0) | o.reportingOptions),
-                             static_cast<unsigned char>(o.opcode)};
-    wire::putBe16(cdb + 4, static_cast<uint16_t>(o.serviceAction));
-    wire::putBe32(cdb + 6, static_cast<uint32_t>(allocation));
-    Request request;
-    request.title = "REPORT SUPPORTED OPERATION CODES:";
-    request.cdb = cdb;
-    request.cdbLength = sizeof cdb;
-    request.data = buffer.data();
-    request.dataLength = allocation;
-    request.direction = QXScsi::dataIn_c;
-    Record rec = send(target, out.options(), request);
-    if (!rec) return out.commandFailure("REPORT SUPPORTED OPERATION CODES", target);
-    const int status = out.commandOutcome(*rec);
-    if (rec->scsiStatus() != 0) return status;
-    const size_t got = out.received(allocation);
-    uint64_t needed = 0;
-    if (got >= 4)
-      needed = o.reportingOptions == 0 ? uint64_t(wire::getBe32(buffer.data())) + 4
-                                       : 4 + uint64_t(wire::getBe16(buffer.data() + 2)) +
-                                             ((buffer[1] & 0x80) ? timeoutsBytes : 0);
-    // Too small a buffer: once more with room for the whole answer (as far as 64 KiB).
-    if (const size_t bigger = largerAllocation(got, allocation, needed, largestAllocation)) {
-      allocation = bigger;
-      continue;
-    }
-    out.data(buffer.data(), got);
-    const std::string problem =
-        o.reportingOptions == 0
-            ? describeAllCommands(buffer.data(), got, allocation, o.timeouts, o.deviceType, out)
-            : describeOneCommand(buffer.data(), got, allocation, o, out);
-    if (!problem.empty()) return out.fail("opcodes: response failed sanity checks: " + problem, exitMalformed);
-    return status;
-  }
+  // Too small a buffer: once more with room for the whole answer (as far as 64 KiB).
+  const GrowingAnswer a = sendGrowing(
+      target, out, "REPORT SUPPORTED OPERATION CODES", firstAllocation, largestAllocation,
+      [&](unsigned char (&cdb)[12], uint32_t allocation) {
+        cdb[0] = maintenanceInCode;
+        cdb[1] = reportSupportedCodesAction;
+        cdb[2] = static_cast<unsigned char>((o.timeouts ? returnTimeouts : 0) | o.reportingOptions);
+        cdb[3] = static_cast<unsigned char>(o.opcode);
+        wire::putBe16(cdb + 4, static_cast<uint16_t>(o.serviceAction));
+        wire::putBe32(cdb + 6, allocation);
+      },
+      [&](const uint8_t* data, size_t) {
+        return o.reportingOptions == 0
+                   ? uint64_t(wire::getBe32(data)) + 4
+                   : 4 + uint64_t(wire::getBe16(data + 2)) + ((data[1] & 0x80) ? timeoutsBytes : 0);
+      },
+      buffer);
+  if (!a.good) return a.status;
+  out.data(buffer.data(), a.got);
+  const std::string problem =
+      o.reportingOptions == 0 ? describeAllCommands(buffer.data(), a.got, a.allocation, o.timeouts, o.deviceType, out)
+                              : describeOneCommand(buffer.data(), a.got, a.allocation, o, out);
+  if (!problem.empty()) return out.fail("opcodes: response failed sanity checks: " + problem, exitMalformed);
+  return a.status;
 }
 
 }  // namespace qxscsi::cli

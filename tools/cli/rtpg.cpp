@@ -117,35 +117,20 @@ std::string describeTargetPortGroups(const uint8_t* data, size_t length, size_t 
 
 int runReportTargetPortGroups(QXScsiTarget& target, const RtpgOptions& o, Output& out) {
   std::vector<uint8_t> buffer;
-  size_t allocation = firstAllocation;
-  for (;;) {
-    buffer.assign(allocation, 0);
-    unsigned char cdb[12] = {maintenanceInCode, static_cast<unsigned char>(reportTargetPortGroupsAction |
-                                                                           (o.extended ? extendedFormat : 0))};
-    wire::putBe32(cdb + 6, static_cast<uint32_t>(allocation));
-    Request request;
-    request.title = "REPORT TARGET PORT GROUPS:";
-    request.cdb = cdb;
-    request.cdbLength = sizeof cdb;
-    request.data = buffer.data();
-    request.dataLength = allocation;
-    request.direction = QXScsi::dataIn_c;
-    Record rec = send(target, out.options(), request);
-    if (!rec) return out.commandFailure("REPORT TARGET PORT GROUPS", target);
-    const int status = out.commandOutcome(*rec);
-    if (rec->scsiStatus() != 0) return status;
-    const size_t got = out.received(allocation);
-    const size_t total = got >= 4 ? size_t(wire::getBe32(buffer.data())) + 4 : 0;
-    // Too small a buffer for all groups: once more with room for them (as far as 64 KiB).
-    if (got == allocation && total > allocation && allocation < largestAllocation) {
-      allocation = total < largestAllocation ? total : largestAllocation;
-      continue;
-    }
-    out.data(buffer.data(), got);
-    const std::string problem = describeTargetPortGroups(buffer.data(), got, allocation, o.extended, out);
-    if (!problem.empty()) return out.fail("rtpg: response failed sanity checks: " + problem, exitMalformed);
-    return status;
-  }
+  // Too small a buffer for all groups: once more with room for them (as far as 64 KiB).
+  const GrowingAnswer a = sendGrowing(
+      target, out, "REPORT TARGET PORT GROUPS", firstAllocation, largestAllocation,
+      [&](unsigned char (&cdb)[12], uint32_t allocation) {
+        cdb[0] = maintenanceInCode;
+        cdb[1] = static_cast<unsigned char>(reportTargetPortGroupsAction | (o.extended ? extendedFormat : 0));
+        wire::putBe32(cdb + 6, allocation);
+      },
+      [](const uint8_t* data, size_t) { return uint64_t(wire::getBe32(data)) + 4; }, buffer);
+  if (!a.good) return a.status;
+  out.data(buffer.data(), a.got);
+  const std::string problem = describeTargetPortGroups(buffer.data(), a.got, a.allocation, o.extended, out);
+  if (!problem.empty()) return out.fail("rtpg: response failed sanity checks: " + problem, exitMalformed);
+  return a.status;
 }
 
 }  // namespace qxscsi::cli
