@@ -156,4 +156,15 @@ bool describeModePage(const uint8_t* page, size_t length, std::ostream& text, nl
   return true;
 }
 
+unsigned char modeCdb(unsigned char (&cdb)[10], bool six, unsigned char code6, unsigned char code10, size_t length) {
+  if (six) {
+    cdb[0] = code6;
+    cdb[4] = static_cast<unsigned char>(length);
+    return 6;
+  }
+  cdb[0] = code10;
+  wire::putBe16(cdb + 7, static_cast<uint16_t>(length));
+  return 10;
+}
+
 }  // namespace qxscsi::cli

@@ -1,4 +1,4 @@
-// Field-by-field decoders of the mode pages that modes knows (01h, 08h, 0Ah, 1Ch).
+// Mode pages: the MODE SENSE and MODE SELECT CDBs, and field-by-field decoders of the pages modes knows (01h, 08h, 0Ah, 1Ch).
 #pragma once
 
 #include <cstddef>
@@ -8,6 +8,13 @@
 #include <nlohmann/json.hpp>
 
 namespace qxscsi::cli {
+
+constexpr unsigned char modeSense6Code = 0x1a, modeSense10Code = 0x5a;
+constexpr unsigned char modeSelect6Code = 0x15, modeSelect10Code = 0x55;
+
+// Writes the operation code (`code6` or `code10`) and the length field of a MODE SENSE or MODE
+// SELECT CDB of the (6) or the (10) form into `cdb`; returns the CDB's length.
+unsigned char modeCdb(unsigned char (&cdb)[10], bool six, unsigned char code6, unsigned char code10, size_t length);
 
 // A field of a decoded page: `bits` wide ending at bit `low` of byte `byte` (bits <= 8), or
 // `bits`/8 whole bytes from `byte` on (big-endian).

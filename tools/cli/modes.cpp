@@ -15,8 +15,6 @@
 namespace qxscsi::cli {
 namespace {
 
-constexpr unsigned char modeSense6Code = 0x1a;
-constexpr unsigned char modeSense10Code = 0x5a;
 constexpr unsigned allPages = 0x3f;
 constexpr size_t allocation6 = 252;
 constexpr size_t allocation10 = 4096;
@@ -180,17 +178,10 @@ int runModeSense(QXScsiTarget& target, const ModesOptions& o, Output& out) {
   cdb[1] = static_cast<unsigned char>((o.disableBlockDescriptors ? 0x08 : 0) | (o.longLba ? 0x10 : 0));
   cdb[2] = static_cast<unsigned char>(control << 6 | unsigned(page));
   cdb[3] = static_cast<unsigned char>(o.subpage);
-  if (o.six) {
-    cdb[0] = modeSense6Code;
-    cdb[4] = static_cast<unsigned char>(allocation);
-  } else {
-    cdb[0] = modeSense10Code;
-    wire::putBe16(cdb + 7, static_cast<uint32_t>(allocation));
-  }
   Request request;
   request.title = o.six ? "MODE SENSE(6):" : "MODE SENSE(10):";
   request.cdb = cdb;
-  request.cdbLength = o.six ? 6 : 10;
+  request.cdbLength = modeCdb(cdb, o.six, modeSense6Code, modeSense10Code, allocation);
   request.data = buffer.data();
   request.dataLength = allocation;
   request.direction = QXScsi::dataIn_c;

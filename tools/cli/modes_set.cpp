@@ -16,10 +16,6 @@
 namespace qxscsi::cli {
 namespace {
 
-constexpr unsigned char modeSelect6Code = 0x15;
-constexpr unsigned char modeSelect10Code = 0x55;
-constexpr unsigned char modeSense6Code = 0x1a;
-constexpr unsigned char modeSense10Code = 0x5a;
 
 std::string upper(std::string s) {
   for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -46,17 +42,10 @@ int senseModePage(QXScsiTarget& target, const ModesOptions& o, unsigned page, un
   data.assign(o.six ? 252 : 1024, 0);
   unsigned char cdb[10] = {};
   cdb[2] = static_cast<unsigned char>(control << 6 | page);
-  if (o.six) {
-    cdb[0] = modeSense6Code;
-    cdb[4] = static_cast<unsigned char>(data.size());
-  } else {
-    cdb[0] = modeSense10Code;
-    wire::putBe16(cdb + 7, static_cast<uint32_t>(data.size()));
-  }
   Request request;
   request.title = o.six ? "MODE SENSE(6):" : "MODE SENSE(10):";
   request.cdb = cdb;
-  request.cdbLength = o.six ? 6 : 10;
+  request.cdbLength = modeCdb(cdb, o.six, modeSense6Code, modeSense10Code, data.size());
   request.data = data.data();
   request.dataLength = data.size();
   request.direction = QXScsi::dataIn_c;
@@ -182,17 +171,10 @@ int runModeSet(QXScsiTarget& target, const ModesOptions& o, Output& out) {
 
   unsigned char cdb[10] = {};
   cdb[1] = static_cast<unsigned char>(0x10 | (o.save ? 0x01 : 0));  // PF, and SP with --save
-  if (o.six) {
-    cdb[0] = modeSelect6Code;
-    cdb[4] = static_cast<unsigned char>(list.size());
-  } else {
-    cdb[0] = modeSelect10Code;
-    wire::putBe16(cdb + 7, static_cast<uint32_t>(list.size()));
-  }
   Request request;
   request.title = o.six ? "MODE SELECT(6):" : "MODE SELECT(10):";
   request.cdb = cdb;
-  request.cdbLength = o.six ? 6 : 10;
+  request.cdbLength = modeCdb(cdb, o.six, modeSelect6Code, modeSelect10Code, list.size());
   request.data = list.data();
   request.dataLength = list.size();
   request.direction = QXScsi::dataOut_c;
