@@ -46,6 +46,16 @@ SenseCodes senseCodes(const Completion& done) {
   return c;
 }
 
+bool isUnitAttention(const Completion& done) {
+  return done.status == wire::statusCheckCondition && senseCodes(done).key == kUnitAttention;
+}
+
+// Whole seconds left until deadline, rounded up; 0 once it has passed.
+unsigned long secondsUntil(Clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return left <= 0 ? 0 : static_cast<unsigned long>((left + 999) / 1000);
+}
+
 }  // namespace
 
 std::string residualContradiction(const Completion& done, std::size_t length) {
@@ -126,8 +136,7 @@ bool IscsiTargetImpl::open(const char* name) {
     if (o != SessionResult::connectFailed || attempt >= retries_) return failWith(o, s->message());
     std::this_thread::sleep_for(std::chrono::milliseconds(retryDelayMs_));
   }
-  if (!probeLun() ||
-      (clearUnitAttentions_ && !clearUnitAttentions(loginStart + std::chrono::seconds(loginTimeout_)))) {
+  if (!openLun(loginStart + std::chrono::seconds(loginTimeout_))) {
     session_->logout(loginTimeout_);
     session_.reset();
     return false;
@@ -138,42 +147,42 @@ bool IscsiTargetImpl::open(const char* name) {
 }
 
 // Logging in proves the target; INQUIRY proves the LUN (it neither reports nor clears a unit
-// attention).
-bool IscsiTargetImpl::probeLun() {
-  unsigned char cdb[6];
-  wire::inquiryCdb(cdb, false, 0, kInquiryLength);
+// attention). A new I_T nexus answers its first command with a unit attention (power on, reset,
+// bus device reset...): TEST UNIT READY takes them, so that the caller's first command is answered
+// about itself. Only unit attentions are taken, at most kMaxUnitAttentions, and only while the
+// login time lasts; any other answer (NOT READY, RESERVATION CONFLICT, BUSY...) and a unit
+// attention beyond those are left for the caller. A failure of the session is a failure of the
+// opening. The first TEST UNIT READY goes out together with the INQUIRY: an opening then waits for
+// one answer fewer, and INQUIRY is answered alike whichever of the two the target takes first.
+bool IscsiTargetImpl::openLun(Clock::time_point deadline) {
+  unsigned char inquiry[6];
+  wire::inquiryCdb(inquiry, false, 0, kInquiryLength);
   unsigned char data[kInquiryLength] = {};
-  Command c{cdb, sizeof cdb, QXScsi::dataIn_c, data, sizeof data, loginTimeout_};
-  Completion done;
-  SessionResult o = session_->execute(c, &done);
+  Command probe{inquiry, sizeof inquiry, QXScsi::dataIn_c, data, sizeof data, loginTimeout_};
+  Completion probed;
+  unsigned char tur[6] = {};
+  Completion first;
+  unsigned long seconds = clearUnitAttentions_ ? secondsUntil(deadline) : 0;
+  SessionResult o = seconds == 0 ? session_->execute(probe, &probed)
+                                 : session_->executePair(probe, &probed,
+                                                         Command{tur, sizeof tur, QXScsi::noData_c, nullptr, 0, seconds},
+                                                         &first);
   if (o != SessionResult::ok) return failWith(o, session_->message());
   std::string where = "LUN " + std::to_string(url_.lun) + " of " + url_.target;
-  if (done.status == wire::statusGood && done.residual <= kInquiryLength - 1 &&
+  if (probed.status == wire::statusGood && probed.residual <= kInquiryLength - 1 &&
       (data[0] & 0xE0) == kPeripheralQualifierNotPresent)
     return fail(deviceNotFound_c, where + " does not exist");
-  SenseCodes sense = senseCodes(done);
-  if (done.status == wire::statusCheckCondition && sense.key == kIllegalRequest &&
+  SenseCodes sense = senseCodes(probed);
+  if (probed.status == wire::statusCheckCondition && sense.key == kIllegalRequest &&
       sense.asc == kLunNotSupported)
     return fail(deviceNotFound_c, where + " is not supported by the target");
-  return true;
-}
-
-// A new I_T nexus answers its first command with a unit attention (power on, reset, bus device
-// reset...): TEST UNIT READY takes them, so that the caller's first command is answered about
-// itself. Only unit attentions are taken, at most kMaxUnitAttentions, and only while the login
-// time lasts; any other answer (NOT READY, RESERVATION CONFLICT, BUSY...) and a unit attention
-// beyond those are left for the caller. A failure of the session is a failure of the opening.
-bool IscsiTargetImpl::clearUnitAttentions(std::chrono::steady_clock::time_point deadline) {
-  unsigned char cdb[6] = {};  // TEST UNIT READY
-  for (int sent = 0; sent < kMaxUnitAttentions; ++sent) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0) break;
-    unsigned long seconds = static_cast<unsigned long>((left + 999) / 1000);
-    Command c{cdb, sizeof cdb, QXScsi::noData_c, nullptr, 0, seconds};
+  if (seconds == 0 || !isUnitAttention(first)) return true;
+  for (int sent = 1; sent < kMaxUnitAttentions && (seconds = secondsUntil(deadline)) != 0; ++sent) {
+    Command c{tur, sizeof tur, QXScsi::noData_c, nullptr, 0, seconds};
     Completion done;
-    SessionResult o = session_->execute(c, &done);
+    o = session_->execute(c, &done);
     if (o != SessionResult::ok) return failWith(o, session_->message());
-    if (done.status != wire::statusCheckCondition || senseCodes(done).key != kUnitAttention) break;
+    if (!isUnitAttention(done)) break;
   }
   return true;
 }

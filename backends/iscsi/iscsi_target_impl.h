@@ -54,8 +54,8 @@ class IscsiTargetImpl : public ImplementationBase {
 
  private:
   bool open(const char* name);
-  bool probeLun();
-  bool clearUnitAttentions(std::chrono::steady_clock::time_point deadline);
+  // INQUIRY for the LUN's presence, then TEST UNIT READY while unit attentions come, until deadline.
+  bool openLun(std::chrono::steady_clock::time_point deadline);
   bool failWith(SessionResult result, const std::string& text);
 
   SessionFactory factory_;

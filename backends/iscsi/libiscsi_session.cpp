@@ -50,6 +50,8 @@ class LibiscsiSession final : public Session {
   // Logs in for discovery, lists the portal's targets into *out, logs out.
   SessionResult discover(const LoginRequest& request, std::vector<DiscoveredTarget>* out);
   SessionResult execute(const Command& command, Completion* done) override;
+  SessionResult executePair(const Command& first, Completion* firstDone, const Command& second,
+                            Completion* secondDone) override;
   void logout(unsigned long timeoutSeconds) override;
   std::string message() const override { return message_; }
 
@@ -89,8 +91,36 @@ class LibiscsiSession final : public Session {
     }
   }
 
+  // One command in flight: its libiscsi task and how it ended.
+  struct Task {
+    Task(const Command& c, Completion* d) : command(c), done(d) {}
+    const Command& command;
+    Completion* done;
+    scsi_task* task = nullptr;
+    iscsi_data out{};
+    bool finished = false;
+    int status = 0;
+    SessionResult result = SessionResult::ok;  // why queue() failed
+    const char* why = "";
+  };
+  static void onTask(iscsi_context*, int status, void*, void* task) {
+    auto* t = static_cast<Task*>(task);
+    t->finished = true;
+    t->status = status;
+  }
+
   SessionResult connectAndLogin(const LoginRequest& r, bool discovery);
-  Wait waitUntil(const bool& flag, Clock::time_point deadline);
+  // Sends n commands back to back and waits for all of them.
+  SessionResult run(Task* tasks, int n);
+  // Creates t's libiscsi task and queues it; false (t.result says why) when it cannot.
+  bool queue(Task& t);
+  // Fills *t.done from the finished task; true when libiscsi described a status other than GOOD.
+  bool complete(Task& t);
+  template <class Done>
+  Wait waitFor(Done done, Clock::time_point deadline);
+  Wait waitUntil(const bool& flag, Clock::time_point deadline) {
+    return waitFor([&flag] { return flag; }, deadline);
+  }
   // Writes what was just queued without asking poll first: a logged-in connection's socket is
   // nearly always writable, and when it is not, libiscsi keeps the rest queued (EAGAIN) for the
   // loop. Saves a system call per command. False when the connection failed.
@@ -133,8 +163,9 @@ class LibiscsiSession final : public Session {
   std::vector<DiscoveredTarget>* found_ = nullptr;
 };
 
-LibiscsiSession::Wait LibiscsiSession::waitUntil(const bool& flag, Clock::time_point deadline) {
-  while (!flag) {
+template <class Done>
+LibiscsiSession::Wait LibiscsiSession::waitFor(Done done, Clock::time_point deadline) {
+  while (!done()) {
     auto now = Clock::now();
     if (now >= deadline) return Wait::timedOut;
     long long left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count() + 1;
@@ -146,7 +177,7 @@ LibiscsiSession::Wait LibiscsiSession::waitUntil(const bool& flag, Clock::time_p
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return Wait::failed;
     if (iscsi_service(ctx_, n > 0 ? p.revents : 0) < 0 || connectionLost_)
-      return flag ? Wait::done : Wait::failed;
+      return done() ? Wait::done : Wait::failed;
   }
   return Wait::done;
 }
@@ -238,59 +269,99 @@ SessionResult LibiscsiSession::connectAndLogin(const LoginRequest& r, bool disco
 }
 
 SessionResult LibiscsiSession::execute(const Command& c, Completion* done) {
+  Task t{c, done};
+  return run(&t, 1);
+}
+
+SessionResult LibiscsiSession::executePair(const Command& first, Completion* firstDone, const Command& second,
+                                           Completion* secondDone) {
+  Task t[2] = {{first, firstDone}, {second, secondDone}};
+  return run(t, 2);
+}
+
+SessionResult LibiscsiSession::run(Task* tasks, int n) {
   if (!ctx_ || !loggedIn_) {
     if (message_.empty()) message_ = "not logged in";
     return SessionResult::dropped;
   }
-  if (c.cdbLength < 1 || c.cdbLength > 16 || c.length > static_cast<std::size_t>(INT_MAX) ||
-      (c.length && !c.data) || c.direction < QXScsi::dataIn_c || c.direction > QXScsi::noData_c)
-    return fail(SessionResult::invalid, "unusable command");
-  int xfer = c.length == 0 || c.direction == QXScsi::noData_c
-                 ? SCSI_XFER_NONE
-                 : (c.direction == QXScsi::dataIn_c ? SCSI_XFER_READ : SCSI_XFER_WRITE);
-  int expected = xfer == SCSI_XFER_NONE ? 0 : static_cast<int>(c.length);
-  scsi_task* task =
-      scsi_create_task(static_cast<int>(c.cdbLength), const_cast<unsigned char*>(c.cdb), xfer, expected);
-  if (!task) return fail(SessionResult::noResources, "cannot create a SCSI task");
-  // Incoming data lands in the caller's buffer directly; outgoing data is sent from it.
-  if (xfer == SCSI_XFER_READ && scsi_task_add_data_in_buffer(task, expected, c.data) != 0) {
-    scsi_free_scsi_task(task);
-    return fail(SessionResult::noResources, "cannot attach the data buffer");
+  unsigned long timeout = 0;
+  for (int i = 0; i < n; ++i) {
+    const Command& c = tasks[i].command;
+    if (c.cdbLength < 1 || c.cdbLength > 16 || c.length > static_cast<std::size_t>(INT_MAX) ||
+        (c.length && !c.data) || c.direction < QXScsi::dataIn_c || c.direction > QXScsi::noData_c)
+      return fail(SessionResult::invalid, "unusable command");
+    timeout = std::max(timeout, c.timeoutSeconds);
   }
-  iscsi_data out{static_cast<size_t>(expected), c.data};
   SigpipeGuard guard;
-  callDone_ = false;
-  Wait w = Wait::failed;
-  if (iscsi_scsi_command_async(ctx_, lun_, task, &onCall, xfer == SCSI_XFER_WRITE ? &out : nullptr, this) ==
-      0)
-    w = sendNow() ? waitUntil(callDone_, deadlineAfter(c.timeoutSeconds))
-                  : (callDone_ ? Wait::done : Wait::failed);
-  else
-    callDone_ = true, callStatus_ = SCSI_STATUS_ERROR;  // never queued
-  if (w == Wait::timedOut || (w == Wait::failed && !callDone_)) {
-    // Still queued inside libiscsi: take it back before the task goes away.
-    iscsi_scsi_cancel_task(ctx_, task);
-    scsi_free_scsi_task(task);
-    SessionResult o =
-        w == Wait::timedOut
-            ? fail(SessionResult::timeout, "command timed out after " + std::to_string(c.timeoutSeconds) +
-                                               " s; the connection to " + portal_ + " was closed")
-            : fail(SessionResult::dropped, "connection to " + portal_ + " failed");
-    // A late answer to the abandoned task would confuse the session: close it.
-    destroyContext();
-    return o;
-  }
-  int status = callStatus_;
-  if (status < 0 || status > 0xff) {
-    scsi_free_scsi_task(task);
+  int queued = 0;
+  for (; queued < n; ++queued)
+    if (!queue(tasks[queued])) break;
+  if (queued < n) {
+    // Nothing waited for yet: take back what went into the queue and report the one that did not.
+    for (int i = 0; i < queued; ++i) iscsi_scsi_cancel_task(ctx_, tasks[i].task);
+    for (int i = 0; i <= queued; ++i)
+      if (tasks[i].task) scsi_free_scsi_task(tasks[i].task);
+    if (tasks[queued].result != SessionResult::dropped) return fail(tasks[queued].result, tasks[queued].why);
     SessionResult o = fail(SessionResult::dropped, "connection to " + portal_ + " failed");
     destroyContext();
     return o;
   }
+  auto allDone = [&] {
+    for (int i = 0; i < n; ++i)
+      if (!tasks[i].finished) return false;
+    return true;
+  };
+  Wait w = sendNow() ? waitFor(allDone, deadlineAfter(timeout)) : (allDone() ? Wait::done : Wait::failed);
+  bool answered = w == Wait::done || allDone();
+  SessionResult o = SessionResult::ok;
+  for (int i = 0; i < n && answered; ++i)
+    if (tasks[i].status < 0 || tasks[i].status > 0xff) answered = false;
+  if (!answered) {
+    // Still queued inside libiscsi: take them back before the tasks go away.
+    for (int i = 0; i < n; ++i)
+      if (!tasks[i].finished) iscsi_scsi_cancel_task(ctx_, tasks[i].task);
+    o = w == Wait::timedOut
+            ? fail(SessionResult::timeout, "command timed out after " + std::to_string(timeout) +
+                                               " s; the connection to " + portal_ + " was closed")
+            : fail(SessionResult::dropped, "connection to " + portal_ + " failed");
+  }
+  bool describe = false;
+  for (int i = 0; i < n; ++i) {
+    if (answered) describe |= complete(tasks[i]);
+    scsi_free_scsi_task(tasks[i].task);
+  }
+  // A late answer to an abandoned task would confuse the session: close it.
+  if (!answered) destroyContext();
+  if (describe) freshError();  // libiscsi describes the sense; not a failure of ours
+  return o;
+}
+
+bool LibiscsiSession::queue(Task& t) {
+  const Command& c = t.command;
+  int xfer = c.length == 0 || c.direction == QXScsi::noData_c
+                 ? SCSI_XFER_NONE
+                 : (c.direction == QXScsi::dataIn_c ? SCSI_XFER_READ : SCSI_XFER_WRITE);
+  int expected = xfer == SCSI_XFER_NONE ? 0 : static_cast<int>(c.length);
+  t.task = scsi_create_task(static_cast<int>(c.cdbLength), const_cast<unsigned char*>(c.cdb), xfer, expected);
+  t.result = SessionResult::noResources;
+  t.why = "cannot create a SCSI task";
+  if (!t.task) return false;
+  // Incoming data lands in the caller's buffer directly; outgoing data is sent from it.
+  t.why = "cannot attach the data buffer";
+  if (xfer == SCSI_XFER_READ && scsi_task_add_data_in_buffer(t.task, expected, c.data) != 0) return false;
+  t.out = iscsi_data{static_cast<size_t>(expected), c.data};
+  t.result = SessionResult::dropped;  // never queued: the connection is unusable
+  return iscsi_scsi_command_async(ctx_, lun_, t.task, &onTask, xfer == SCSI_XFER_WRITE ? &t.out : nullptr, &t) ==
+         0;
+}
+
+bool LibiscsiSession::complete(Task& t) {
+  scsi_task* task = t.task;
+  Completion* done = t.done;
   *done = Completion();
-  done->status = status;
+  done->status = t.status;
   // Sense: 2-byte big-endian length, then the bytes, as the SCSI Response carried them.
-  if (status == SCSI_STATUS_CHECK_CONDITION && task->datain.data && task->datain.size >= 2) {
+  if (t.status == SCSI_STATUS_CHECK_CONDITION && task->datain.data && task->datain.size >= 2) {
     std::size_t reported = wire::getBe16(task->datain.data);
     std::size_t available = std::min<std::size_t>(reported, static_cast<std::size_t>(task->datain.size) - 2);
     done->senseReported = reported;
@@ -303,9 +374,7 @@ SessionResult LibiscsiSession::execute(const Command& c, Completion* done) {
     done->underflow = task->residual_status == SCSI_RESIDUAL_UNDERFLOW;
     done->overflow = task->residual_status == SCSI_RESIDUAL_OVERFLOW;
   }
-  scsi_free_scsi_task(task);
-  if (status != SCSI_STATUS_GOOD) freshError();  // libiscsi describes the sense; not a failure of ours
-  return SessionResult::ok;
+  return t.status != SCSI_STATUS_GOOD;
 }
 
 void LibiscsiSession::logout(unsigned long timeoutSeconds) {

@@ -67,6 +67,14 @@ class Session {
   // Sends the command to the URL's LUN and waits at most command.timeoutSeconds.
   // ok: *done holds status, sense and residual. Anything else: *done is unspecified.
   virtual SessionResult execute(const Command& command, Completion* done) = 0;
+  // Sends both commands without waiting in between (the target may answer them in either order)
+  // and waits for both, at most the longer of their timeouts. ok: both completions are filled.
+  // Anything else: both are unspecified. The default sends one after the other.
+  virtual SessionResult executePair(const Command& first, Completion* firstDone, const Command& second,
+                                    Completion* secondDone) {
+    SessionResult o = execute(first, firstDone);
+    return o == SessionResult::ok ? execute(second, secondDone) : o;
+  }
   // Logs out (bounded by timeoutSeconds) and closes the connection. Harmless when not logged in.
   virtual void logout(unsigned long timeoutSeconds) = 0;
   // The initiator library's text for the last failure (empty if none).

@@ -205,7 +205,7 @@ TEST_F(IscsiAccessTest, MissingLunIsDeviceNotFoundAndLogsOut) {
   // Peripheral qualifier 011b: the target has no LUN there.
   script.onExecute = [](const Command& c, Completion* done) {
     *done = Completion();
-    c.data[0] = 0x7F;
+    if (c.cdb[0] == 0x12) c.data[0] = 0x7F;
     return SessionResult::ok;
   };
   EXPECT_FALSE(impl.access(kUrl, -1));
@@ -387,6 +387,25 @@ TEST_F(IscsiUnitAttentionTest, UnitAttentionsAfterLoginAreClearedBeforeTheCaller
   EXPECT_EQ(script.commands[0].cdb[0], 0x12);
   for (const auto& c : script.commands) EXPECT_LE(c.timeout, IscsiTargetImpl::kDefaultLoginTimeout);
   EXPECT_EQ(callersTur(), std::make_pair(0, -1));
+}
+
+// The opening waits for one answer fewer: the first TEST UNIT READY goes out with the INQUIRY.
+TEST_F(IscsiUnitAttentionTest, ProbeAndFirstTestUnitReadyGoOutTogetherAndOnlyThem) {
+  answers({ua});
+  ASSERT_TRUE(impl.access(kUrl, -1));
+  EXPECT_EQ(script.pairs, std::vector<std::size_t>{0});
+  ASSERT_EQ(script.commands.size(), 3u);
+  EXPECT_EQ(script.commands[0].cdb[0], 0x12);
+  EXPECT_EQ(turCount(), 2u);
+
+  // Keeping the unit attentions sends the INQUIRY alone.
+  script.commands.clear();
+  script.pairs.clear();
+  params({{"iscsi_unit_attention", "report"}});
+  ASSERT_TRUE(impl.access(kUrl, -1));
+  EXPECT_TRUE(script.pairs.empty());
+  ASSERT_EQ(script.commands.size(), 1u);
+  EXPECT_EQ(script.commands[0].cdb[0], 0x12);
 }
 
 TEST_F(IscsiUnitAttentionTest, AtMostTenTestUnitReadiesAndTheEleventhUnitAttentionIsTheCallers) {

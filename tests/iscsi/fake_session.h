@@ -31,6 +31,7 @@ struct FakeScript {
   int sessionsMade = 0, sessionsAlive = 0, loginCalls = 0, logoutCalls = 0;
   std::vector<LoginRequest> loginRequests;
   std::vector<SeenCommand> commands;
+  std::vector<std::size_t> pairs;  // for each executePair, the index in commands of its first
 };
 
 class FakeSession : public Session {
@@ -52,6 +53,10 @@ class FakeSession : public Session {
     *done = Completion();
     if (c.cdb[0] == 0x12 && c.length) std::memset(c.data, 0, c.length);
     return SessionResult::ok;
+  }
+  SessionResult executePair(const Command& a, Completion* aDone, const Command& b, Completion* bDone) override {
+    s_.pairs.push_back(s_.commands.size());
+    return Session::executePair(a, aDone, b, bDone);
   }
   void logout(unsigned long) override { ++s_.logoutCalls; }
   std::string message() const override { return s_.message; }
