@@ -116,7 +116,7 @@ std::unique_ptr<Device> Device::create(const Options& options, OpenFailure& fail
     if (options.type() == "disk") {
       std::vector<std::unique_ptr<Medium>> media;
       media.push_back(FileMedium::open(fs, path, options.number("block"), options.number("capacity"),
-                                       options.given("capacity"), failure));
+                                       options.given("capacity"), failure, options.number("mmap") != 0));
       if (!media.back()) return nullptr;
       auto disk = std::make_unique<Disk>(options, std::move(media));
       if (!disk->keepStateIn(std::make_unique<SideFile>(path + ".state", fs, SideFile::diskMagic_c),

@@ -4,9 +4,11 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstring>
 
 namespace qxscsi::backends::emulated {
@@ -53,6 +55,14 @@ class HostFileSystem : public FileSystem {
     return result(::rename(from.c_str(), to.c_str()));
   }
   int unlink(const std::string& path) override { return result(::unlink(path.c_str())); }
+  const unsigned char* map(int fd, uint64_t bytes) override {
+    if (bytes == 0 || bytes > SIZE_MAX) return nullptr;
+    void* at = ::mmap(nullptr, static_cast<size_t>(bytes), PROT_READ, MAP_SHARED, fd, 0);
+    return at == MAP_FAILED ? nullptr : static_cast<const unsigned char*>(at);
+  }
+  void unmap(const unsigned char* at, uint64_t bytes) override {
+    ::munmap(const_cast<unsigned char*>(at), static_cast<size_t>(bytes));
+  }
 };
 
 }  // namespace

@@ -32,6 +32,11 @@ class FileSystem {
   // rename(2) and unlink(2); 0 or -errno.
   virtual int rename(const std::string& from, const std::string& to) = 0;
   virtual int unlink(const std::string& path) = 0;
+  // Maps the first `bytes` of fd read-only and shared (mmap(2)); null when it cannot be, and the
+  // caller then reads with pread. The default maps nothing.
+  virtual const unsigned char* map(int, uint64_t) { return nullptr; }
+  // munmap(2) of what map gave.
+  virtual void unmap(const unsigned char*, uint64_t) {}
 };
 
 // Why a device's file could not be opened: a QXScsiPlatform implementation error value and a text.

@@ -7,6 +7,7 @@
 
 #include <cstring>
 
+#include "mapped_copy.h"
 #include "qxscsiplatform/errors.h"
 
 namespace qxscsi::backends::emulated {
@@ -45,7 +46,8 @@ int openLocked(FileSystem& fs, const std::string& path, OpenFailure& failure) {
 }
 
 std::unique_ptr<FileMedium> FileMedium::open(FileSystem& fs, const std::string& path, uint64_t block,
-                                             uint64_t capacity, bool capacityGiven, OpenFailure& failure) {
+                                             uint64_t capacity, bool capacityGiven, OpenFailure& failure,
+                                             bool mapped) {
   int fd = openLocked(fs, path, failure);
   if (fd < 0) return nullptr;
   auto give = [&](long code, std::string text) {
@@ -72,12 +74,23 @@ std::unique_ptr<FileMedium> FileMedium::open(FileSystem& fs, const std::string& 
     return give(invalidRequest_c, "holds " + std::to_string(size / block) + " blocks of " +
                                       std::to_string(block) +
                                       " bytes, but capacity=" + std::to_string(capacity) + " was asked");
-  return std::unique_ptr<FileMedium>(new FileMedium(fs, fd, size));
+  std::unique_ptr<FileMedium> medium(new FileMedium(fs, fd, size));
+  if (mapped && (medium->map_ = fs.map(fd, size)) != nullptr) guardMappedCopies();
+  return medium;
 }
 
-FileMedium::~FileMedium() { fs_.close(fd_); }
+FileMedium::~FileMedium() {
+  if (map_) fs_.unmap(map_, bytes_);
+  fs_.close(fd_);
+}
 
 bool FileMedium::read(uint64_t offset, unsigned char* to, size_t n) {
+  if (map_) {
+    if (copyFromMapping(to, map_ + offset, n)) return true;
+    // The mapping now holds zero pages where the file could not be read: never again.
+    fs_.unmap(map_, bytes_);
+    map_ = nullptr;
+  }
   return readFully(fs_, fd_, to, n, offset) == 0;
 }
 

@@ -41,7 +41,11 @@ class MemoryMedium : public Medium {
   std::vector<unsigned char> bytes_;
 };
 
-// A raw image file, every byte a byte of the unit, locked (flock LOCK_EX) while open.
+// A raw image file, every byte a byte of the unit, locked (flock LOCK_EX) while open. Writes
+// go through pwrite; reads come from a shared read-only mapping of the file when `mapped` and the
+// file system gives one (a copy out of the page cache instead of a system call), else pread. A
+// page of the mapping that cannot be read (the file was cut short behind the lock's back, or the
+// storage failed) makes that read and every later one use pread, which reports the failure.
 class FileMedium : public Medium {
  public:
   // Opens (or creates) the image at `path` for blocks of `block` bytes. A missing or empty file
@@ -49,7 +53,10 @@ class FileMedium : public Medium {
   // be a whole number of blocks and, when `capacityGiven`, equal `capacity`. Null with
   // `failure` filled when the file cannot be used. `fs` must outlive the medium.
   static std::unique_ptr<FileMedium> open(FileSystem& fs, const std::string& path, uint64_t block,
-                                          uint64_t capacity, bool capacityGiven, OpenFailure& failure);
+                                          uint64_t capacity, bool capacityGiven, OpenFailure& failure,
+                                          bool mapped = true);
+  // Whether reads still come from the mapping.
+  bool mapped() const { return map_ != nullptr; }
   ~FileMedium() override;
 
   uint64_t bytes() const override { return bytes_; }
@@ -63,6 +70,7 @@ class FileMedium : public Medium {
   FileSystem& fs_;
   int fd_;
   uint64_t bytes_;
+  const unsigned char* map_ = nullptr;
 };
 
 // Opens `path` read-write (created when missing) and takes its advisory lock without waiting.

@@ -35,6 +35,7 @@ const Spec specs_c[] = {
     {"*", "serial", false, 0, 0, 0},
     {"disk", "capacity", true, 1, 0xFFFFFFFFul, 2048},
     {"disk", "block", true, 1, 65536, 512},
+    {"disk", "mmap", true, 0, 1, 1},
     {"tape", "capacity", true, 1, maxBytesPerDevice_c, 1048576},
     {"changer", "slots", true, 1, 1024, 8},
     {"changer", "drives", true, 1, 64, 1},

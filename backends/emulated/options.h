@@ -7,7 +7,8 @@
 // (0..255; all default 0), id (any text; tells apart devices of equal shape) and serial
 // (1..16 letters, digits, '-' or '_'; default derived from the other options).
 // disk: capacity (blocks per unit, default 2048), block (bytes per block, 1..65536,
-// default 512). tape: capacity (bytes per unit, default 1048576). changer: slots
+// default 512), mmap (0: a file's blocks are read with pread rather than from a memory mapping;
+// default 1). tape: capacity (bytes per unit, default 1048576). changer: slots
 // (storage elements, 1..1024, default 8), drives (data transfer elements, 1..64,
 // default 1), ports (import/export elements, 0..64, default 0). Values are decimal; a key
 // may appear once. Any type: hostile (a misbehaving device; the modes are listed in hostile.h),
